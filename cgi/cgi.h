@@ -1,0 +1,111 @@
+/*
+ * cgi.h - a tiny toolkit for CGI programs that serve one request per process.
+ *
+ * A CGI program calls cgi_read_request() once, then reads parameters with
+ * cgi_get_param() and writes its response to standard output. Everything the
+ * toolkit learns lives in the one record `cgi_request`, in static storage.
+ * Texts are NUL-terminated byte strings; no character encoding is assumed.
+ *
+ * Example:
+ *     cgi_read_request();
+ *     const struct cgi_param *data = cgi_get_param("data", 1);
+ *     printf("%s\n", data ? data->value : "");
+ *
+ * The header compiles as C99 or later and as C++; from C++ the names have
+ * C linkage.
+ */
+#ifndef CGI_CGI_H
+#define CGI_CGI_H
+
+#ifdef __cplusplus
+#include <ctime>
+#else
+#include <time.h>
+#endif
+
+#if defined(__cplusplus)
+#define CGI_NORETURN [[noreturn]]
+#elif defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L
+#define CGI_NORETURN _Noreturn
+#else
+#define CGI_NORETURN __attribute__((noreturn))
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Buffer sizes. A text kept in a buffer holds at most its size minus 2
+ * characters (1022 and 65534): every copy is bounded one below the size. */
+enum {
+    CGI_TEXT_SIZE = 1024,  /* a CGI variable, a parameter name or value */
+    CGI_QUERY_SIZE = 65536 /* the copy of the query string */
+};
+
+/* The exit status of a program that ran out of memory reading the request. */
+enum { CGI_STATUS_OUT_OF_MEMORY = 4 };
+
+/* One decoded parameter. Stored nodes always have a non-empty name and value
+ * with no NUL byte inside. Nodes belong to the list and are never freed. */
+struct cgi_param {
+    char name[CGI_TEXT_SIZE];  /* decoded name, 1 to 1022 bytes */
+    char value[CGI_TEXT_SIZE]; /* decoded value, 1 to 1022 bytes */
+    struct cgi_param *next;    /* the next parameter in query order, or null */
+};
+
+/* What the process knows of its request. Zero-filled at start, filled once by
+ * cgi_read_request(), never changed afterwards. */
+struct cgi_request {
+    char server_name[CGI_TEXT_SIZE];   /* SERVER_NAME, cut to 1022 bytes */
+    char script_name[CGI_TEXT_SIZE];   /* SCRIPT_NAME, cut to 1022 bytes */
+    char remote_addr[CGI_TEXT_SIZE];   /* REMOTE_ADDR, cut to 1022 bytes */
+    char query_string[CGI_QUERY_SIZE]; /* QUERY_STRING, cut to 65534 bytes */
+    time_t request_time;               /* when the request was read */
+    struct cgi_param *params;          /* first parameter, or null when none */
+};
+
+/* The one request record of the process. The type and the instance share the
+ * name: write `cgi_request.params`, and `struct cgi_request` for the type. */
+extern struct cgi_request cgi_request;
+
+/*
+ * Fills `cgi_request` from the environment: SERVER_NAME, SCRIPT_NAME,
+ * REMOTE_ADDR and QUERY_STRING (an unset variable reads as empty), the time,
+ * and the parameters decoded from the query string. Call it once, first.
+ *
+ * The query string is a list of name=value pairs joined by '&'; '+' decodes to
+ * a space and '%' with two hex digits to that byte, while any other '%' is
+ * kept as it is. A pair ends at the first '&' after its '='; '=' and '&' are
+ * separators only as raw bytes, never when written as escapes. A pair without
+ * '=', a name or a value is dropped, and a decoded NUL ends a name or value.
+ * Overlong texts are cut silently: each name and value to its first 1022
+ * bytes, the query string to its first 65534.
+ *
+ * Reads no other variable and never reads standard input. When a parameter
+ * cannot be allocated it does not return: it calls
+ * cgi_fatal(CGI_STATUS_OUT_OF_MEMORY).
+ */
+void cgi_read_request(void);
+
+/*
+ * Returns the occurrence-th parameter named `name`, comparing the whole name
+ * and ignoring the case of ASCII letters, or null when there are fewer.
+ * Occurrences count from 1 in query order; 0 or below asks for the first.
+ * The node is the toolkit's: read it, never free or change it.
+ *
+ * Example: cgi_get_param("id", 2) for "?id=7&ID=8" gives the node "ID" = "8".
+ */
+struct cgi_param *cgi_get_param(const char *name, int occurrence);
+
+/*
+ * Writes "Fatal Error\n\n" to standard output and ends the process with exit
+ * status `status` through exit(), which flushes standard output first. Meant
+ * for a failure before any part of the response was written.
+ */
+CGI_NORETURN void cgi_fatal(int status);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,120 @@
+#include "cgi/query_decode.h"
+
+#include "cgi/bounded_copy.h"
+#include "cgi/cgi.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// The pair being decoded: a name half and a value half, each holding up to
+// CGI_TEXT_SIZE - 1 bytes and a terminator. Bytes past that are dropped, so a
+// long name or value keeps its first bytes and never overruns its half.
+struct decode_scratch {
+    char halves[2][CGI_TEXT_SIZE];
+    int current; // NAME_HALF or VALUE_HALF
+    size_t position;
+    struct cgi_param *last; // the list's last node, where the next pair is linked
+};
+
+enum { NAME_HALF = 0, VALUE_HALF = 1 };
+
+// Hex digits of the POSIX locale, whatever locale the caller has set.
+int hex_digit_value(unsigned char byte) {
+    if (byte >= '0' && byte <= '9') {
+        return byte - '0';
+    }
+    if (byte >= 'a' && byte <= 'f') {
+        return byte - 'a' + 10;
+    }
+    if (byte >= 'A' && byte <= 'F') {
+        return byte - 'A' + 10;
+    }
+    return -1;
+}
+
+void write_byte(decode_scratch &scratch, char byte) {
+    if (scratch.position < CGI_TEXT_SIZE - 1) {
+        scratch.halves[scratch.current][scratch.position] = byte;
+        ++scratch.position;
+    }
+}
+
+void end_half(decode_scratch &scratch) {
+    scratch.halves[scratch.current][scratch.position] = '\0';
+}
+
+void append_param(decode_scratch &scratch) {
+    struct cgi_param *node = static_cast<struct cgi_param *>(malloc(sizeof *node));
+    if (node == nullptr) {
+        cgi_fatal(CGI_STATUS_OUT_OF_MEMORY);
+    }
+    // A half may hold 1023 bytes; the node keeps 1022, like every kept text.
+    cgi_copy_bounded(node->name, sizeof node->name - 1, scratch.halves[NAME_HALF]);
+    cgi_copy_bounded(node->value, sizeof node->value - 1, scratch.halves[VALUE_HALF]);
+    node->next = nullptr;
+    if (scratch.last == nullptr) {
+        cgi_request.params = node;
+    } else {
+        scratch.last->next = node;
+    }
+    scratch.last = node;
+}
+
+// A pair is stored only when both halves are non-empty; a half that starts
+// with a decoded NUL counts as empty. Either way the scratch starts afresh.
+void finish_pair(decode_scratch &scratch) {
+    if (scratch.halves[NAME_HALF][0] != '\0' && scratch.halves[VALUE_HALF][0] != '\0') {
+        append_param(scratch);
+    }
+    scratch.halves[NAME_HALF][0] = '\0';
+    scratch.halves[VALUE_HALF][0] = '\0';
+}
+
+} // namespace
+
+void cgi_decode_query_string(const char *query_string) {
+    decode_scratch scratch;
+    scratch.halves[NAME_HALF][0] = '\0';
+    scratch.halves[VALUE_HALF][0] = '\0';
+    scratch.current = NAME_HALF;
+    scratch.position = 0;
+    scratch.last = cgi_request.params;
+    while (scratch.last != nullptr && scratch.last->next != nullptr) {
+        scratch.last = scratch.last->next;
+    }
+    if (query_string[0] == '\0') {
+        return;
+    }
+
+    const size_t length = strlen(query_string);
+    for (size_t i = 0; query_string[i] != '\0'; ++i) {
+        const char byte = query_string[i];
+        // Separators are recognised on the raw byte, each only in its own half.
+        if (scratch.current == NAME_HALF && byte == '=') {
+            end_half(scratch);
+            scratch.current = VALUE_HALF;
+            scratch.position = 0;
+        } else if (scratch.current == VALUE_HALF && byte == '&') {
+            end_half(scratch);
+            scratch.current = NAME_HALF;
+            scratch.position = 0;
+            finish_pair(scratch);
+        } else if (byte == '+') {
+            write_byte(scratch, ' ');
+        } else if (byte == '%' && i + 2 < length &&
+                   hex_digit_value(static_cast<unsigned char>(query_string[i + 1])) >= 0 &&
+                   hex_digit_value(static_cast<unsigned char>(query_string[i + 2])) >= 0) {
+            const int high = hex_digit_value(static_cast<unsigned char>(query_string[i + 1]));
+            const int low = hex_digit_value(static_cast<unsigned char>(query_string[i + 2]));
+            write_byte(scratch, static_cast<char>(high * 16 + low));
+            i += 2;
+        } else {
+            // A '%' without two hex digits after it is kept as an ordinary byte.
+            write_byte(scratch, byte);
+        }
+    }
+    end_half(scratch);
+    finish_pair(scratch);
+}

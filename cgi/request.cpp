@@ -1,0 +1,26 @@
+#include "cgi/cgi.h"
+
+#include "cgi/bounded_copy.h"
+#include "cgi/query_decode.h"
+
+#include <cstdlib>
+#include <ctime>
+
+struct cgi_request cgi_request;
+
+// The one place the toolkit reads the environment. A copy is bounded one below
+// the buffer size, so a kept text is at most size - 2 bytes long.
+static void capture_variable(char *buffer, size_t size, const char *variable) {
+    const char *value = getenv(variable);
+    cgi_copy_bounded(buffer, size - 1, value != nullptr ? value : "");
+}
+
+void cgi_read_request(void) {
+    capture_variable(cgi_request.server_name, sizeof cgi_request.server_name, "SERVER_NAME");
+    capture_variable(cgi_request.script_name, sizeof cgi_request.script_name, "SCRIPT_NAME");
+    capture_variable(cgi_request.remote_addr, sizeof cgi_request.remote_addr, "REMOTE_ADDR");
+    capture_variable(cgi_request.query_string, sizeof cgi_request.query_string, "QUERY_STRING");
+    cgi_request.request_time = time(nullptr);
+    cgi_request.params = nullptr;
+    cgi_decode_query_string(cgi_request.query_string);
+}
