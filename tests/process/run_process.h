@@ -1,0 +1,28 @@
+// Runs a program as a child process with an explicit environment and collects
+// everything it writes on standard output.
+#ifndef TESTS_PROCESS_RUN_PROCESS_H
+#define TESTS_PROCESS_RUN_PROCESS_H
+
+#include <string>
+#include <sys/resource.h>
+#include <vector>
+
+struct ProcessOptions {
+    std::vector<std::string> arguments;   // after argv[0]
+    std::vector<std::string> environment; // "NAME=value" entries, the whole environment
+    bool stdin_open_pipe = false;         // stdin: a pipe kept open (else /dev/null)
+    rlim_t address_space_limit = 0;       // RLIMIT_AS for the child; 0 leaves it alone
+    int timeout_seconds = 20;
+};
+
+struct ProcessResult {
+    std::string output;     // all of standard output
+    int exit_status = -1;   // when the child exited
+    int signal = 0;         // the signal that ended it, or 0
+    bool timed_out = false; // killed after the timeout
+    std::string error;      // set when the child could not be started
+};
+
+ProcessResult run_process(const std::string &program, const ProcessOptions &options);
+
+#endif

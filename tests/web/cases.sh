@@ -1,0 +1,37 @@
+# The requests every web-server test sends, and the exact body each must get.
+# Each line is a query string (empty for none), '|', then the body line
+# without its final line feed.
+web_cases() {
+    local long_value
+    long_value=$(printf 'd%.0s' $(seq 1500))
+    local long_kept=${long_value:0:1022}
+    cat <<CASES
+|Page not found.
+action=list&data=two+words|List: two words
+action=LIST&data=x|List: x
+ACTION=List&DATA=x|List: x
+action=register|Register: 
+action=register&data=%41%42|Register: AB
+data=x&action=list|List: x
+action=list&action=register|List: 
+action=list&data=first&data=second|List: first
+action=foo|Page foo not found.
+action=|Page not found.
+action=+list|Page  list not found.
+x&action=list|Page not found.
+action=list&data=%3Cb%3E%26%3D%2B|List: <b>&=+
+action=list&data=$long_value|List: $long_kept
+CASES
+}
+
+# run_web_cases BASE_URL: every case against BASE_URL (.../cgi-bin/handler).
+run_web_cases() {
+    local base=$1 query body
+    while IFS='|' read -r query body; do
+        if [ -z "$query" ]; then
+            check_response "$base" "$body"$'\n'
+        else
+            check_response "$base?$query" "$body"$'\n'
+        fi
+    done < <(web_cases)
+}

@@ -1,0 +1,87 @@
+# Helpers for the web-server tests: ports, server processes and exact checks.
+# Every server is started in the background and its PID recorded, so that
+# stop_servers can end it whatever happened in between.
+
+server_pids=()
+checks_passed=0
+checks_failed=0
+
+# A port in 20000-59999 on which nothing listens on 127.0.0.1 right now.
+random_free_port() {
+    local port
+    for _ in $(seq 50); do
+        port=$((20000 + RANDOM % 40000))
+        if ! (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
+            echo "$port"
+            return 0
+        fi
+    done
+    return 1
+}
+
+# Runs a command in the background and records its PID.
+start_server() {
+    "$@" &
+    server_pids+=("$!")
+}
+
+stop_servers() {
+    local pid
+    for pid in "${server_pids[@]}"; do
+        kill "$pid" 2>/dev/null || true
+    done
+    for pid in "${server_pids[@]}"; do
+        for _ in $(seq 50); do
+            kill -0 "$pid" 2>/dev/null || break
+            sleep 0.1
+        done
+        kill -9 "$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
+    done
+    server_pids=()
+}
+
+# Waits until URL answers, for at most five seconds; fails at once when one of
+# the recorded servers has died (its port may have been taken meanwhile).
+wait_until_serving() {
+    local url=$1 pid
+    for _ in $(seq 100); do
+        for pid in "${server_pids[@]}"; do
+            kill -0 "$pid" 2>/dev/null || return 1
+        done
+        if curl -s -o /dev/null --max-time 2 "$url"; then
+            return 0
+        fi
+        sleep 0.05
+    done
+    return 1
+}
+
+fail_check() {
+    checks_failed=$((checks_failed + 1))
+    echo "FAIL: $*"
+}
+
+# check_response URL EXPECTED_BODY
+# Requests URL and checks the status 200, the Content-Type and Pragma headers
+# and the body, byte for byte.
+check_response() {
+    local url=$1 expected=$2 scratch status
+    scratch=$(mktemp -d)
+    status=$(curl -s --globoff --max-time 10 -D "$scratch/headers" -o "$scratch/body" \
+        -w '%{http_code}' "$url") || true
+    printf '%s' "$expected" >"$scratch/expected"
+    tr -d '\r' <"$scratch/headers" >"$scratch/headers.lf" 2>/dev/null || true
+    if [ "$status" != 200 ]; then
+        fail_check "$url: status '$status', not 200"
+    elif ! grep -q -i -x 'content-type: text/plain' "$scratch/headers.lf"; then
+        fail_check "$url: no 'Content-Type: text/plain' header in: $(tr '\n' '|' <"$scratch/headers.lf")"
+    elif ! grep -q -i -x 'pragma: no-cache' "$scratch/headers.lf"; then
+        fail_check "$url: no 'Pragma: No-Cache' header in: $(tr '\n' '|' <"$scratch/headers.lf")"
+    elif ! cmp -s "$scratch/expected" "$scratch/body"; then
+        fail_check "$url: body $(od -c "$scratch/body" | head -3 | tr -s ' \n' ' '), expected $(od -c "$scratch/expected" | head -3 | tr -s ' \n' ' ')"
+    else
+        checks_passed=$((checks_passed + 1))
+    fi
+    rm -rf "$scratch"
+}
