@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# install-deps.sh GOAL...
+# Installs, from Debian's packages, whatever the named goals need and this
+# machine lacks; uses sudo when not root. Goals: build, serve, test.
+set -euo pipefail
+
+packages_for() {
+    case $1 in
+    build) echo "g++ cmake make" ;;
+    serve) echo "g++ cmake make lighttpd curl" ;;
+    test) echo "g++ cmake make libgtest-dev lighttpd curl" ;;
+    *)
+        echo "install-deps.sh: unknown goal '$1'" >&2
+        return 1
+        ;;
+    esac
+}
+
+installed() {
+    dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'
+}
+
+missing=()
+for goal in "$@"; do
+    for package in $(packages_for "$goal"); do
+        if ! installed "$package" && [[ " ${missing[*]} " != *" $package "* ]]; then
+            missing+=("$package")
+        fi
+    done
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if ! command -v apt-get >/dev/null; then
+    echo "install-deps.sh: missing ${missing[*]}, and no apt-get to install them with" >&2
+    exit 1
+fi
+as_root=()
+if [ "$(id -u)" -ne 0 ]; then
+    as_root=(sudo)
+fi
+echo "Installing: ${missing[*]}"
+"${as_root[@]}" apt-get update -q
+DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
