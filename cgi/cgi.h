@@ -98,6 +98,24 @@ void cgi_read_request(void);
 struct cgi_param *cgi_get_param(const char *name, int occurrence);
 
 /*
+ * Percent-encodes `text` for a URL into `out`, a buffer of `out_size` bytes,
+ * and returns `out`. ASCII letters and digits stay as they are; every other
+ * byte, '-', '_', '.', '~' and the space among them, becomes '%' and two
+ * lower-case hex digits ("a b" gives "a%20b").
+ *
+ * Limits: only the first 1022 bytes of `text` are encoded, the encoding is cut
+ * at 1023 characters (a last escape may be cut in the middle), and `out`
+ * receives at most `out_size` - 1 of them. `out` is always NUL-terminated
+ * when `out_size` is at least 1; with an `out_size` of 0 or below nothing is
+ * written and `out` is returned untouched.
+ *
+ * It also writes a trace of every encoded piece, "[a][%20][b]", to standard
+ * output, including pieces the limits leave out: a caller that is writing a
+ * response there gets the trace inside it.
+ */
+char *cgi_url_encode(char *out, int out_size, const char *text);
+
+/*
  * Writes "Fatal Error\n\n" to standard output and ends the process with exit
  * status `status` through exit(), which flushes standard output first. Meant
  * for a failure before any part of the response was written.
