@@ -1,12 +1,11 @@
 // The built handler run as a web server runs it: a fresh process with a CGI
 // environment and nothing else, checked on its whole output and exit status.
+#include "expect_answer.h"
 #include "run_process.h"
 
 #include <gtest/gtest.h>
 
 namespace {
-
-const std::string header_block = "Pragma: No-Cache\nContent-type: text/plain\n\n";
 
 std::vector<std::string> cgi_environment(const std::string &query) {
     return {"SERVER_NAME=example.test", "SCRIPT_NAME=/cgi-bin/handler", "REMOTE_ADDR=127.0.0.1",
@@ -15,14 +14,6 @@ std::vector<std::string> cgi_environment(const std::string &query) {
 
 ProcessResult run_handler(const ProcessOptions &options) {
     return run_process(HANDLER_PATH, options);
-}
-
-void expect_answer(const ProcessResult &result, const std::string &body) {
-    EXPECT_EQ(result.error, "");
-    EXPECT_FALSE(result.timed_out);
-    EXPECT_EQ(result.signal, 0);
-    EXPECT_EQ(result.exit_status, 0);
-    EXPECT_EQ(result.output, header_block + body);
 }
 
 struct ActionCase {

@@ -3,9 +3,11 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <sstream>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -30,7 +32,16 @@ ProcessResult run_process(const std::string &program, const ProcessOptions &opti
         result.error = std::string("pipe: ") + strerror(errno);
         return result;
     }
-    std::vector<std::string> argument_texts{program};
+    // CGI_TEST_WRAPPER, when set, runs the program under a tool such as
+    // valgrind: its words come before the program's.
+    std::vector<std::string> argument_texts;
+    if (const char *wrapper = getenv("CGI_TEST_WRAPPER")) {
+        std::istringstream words(wrapper);
+        for (std::string word; words >> word;) {
+            argument_texts.push_back(word);
+        }
+    }
+    argument_texts.push_back(program);
     argument_texts.insert(argument_texts.end(), options.arguments.begin(), options.arguments.end());
     std::vector<std::string> environment_texts = options.environment;
     std::vector<char *> argv = as_argv(argument_texts);
@@ -53,7 +64,7 @@ ProcessResult run_process(const std::string &program, const ProcessOptions &opti
             const struct rlimit limit = {options.address_space_limit, options.address_space_limit};
             setrlimit(RLIMIT_AS, &limit);
         }
-        execve(program.c_str(), argv.data(), envp.data());
+        execve(argv[0], argv.data(), envp.data());
         _exit(127);
     }
     close(output_pipe[1]);

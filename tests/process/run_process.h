@@ -1,5 +1,7 @@
 // Runs a program as a child process with an explicit environment and collects
-// everything it writes on standard output.
+// everything it writes on standard output. When CGI_TEST_WRAPPER is set in the
+// test's own environment (for example to "/usr/bin/valgrind -q"), the program
+// runs under that command; the wrapper must be given as an absolute path.
 #ifndef TESTS_PROCESS_RUN_PROCESS_H
 #define TESTS_PROCESS_RUN_PROCESS_H
 
