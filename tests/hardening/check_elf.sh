@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# check_elf.sh BINARY FUNCTION
+# Fails unless BINARY is position-independent, has full RELRO with immediate
+# binding and a non-executable stack, calls fortified functions, and guards
+# FUNCTION (one of its own with a local array) with a stack canary.
+set -uo pipefail
+binary=$1
+function=$2
+missing=0
+
+lack() {
+    echo "MISSING: $*"
+    missing=$((missing + 1))
+}
+
+header=$(readelf -hW "$binary") || exit 2
+segments=$(readelf -lW "$binary")
+dynamic=$(readelf -dW "$binary")
+symbols=$(readelf -sW "$binary")
+
+grep -q -E 'Type:[[:space:]]+DYN' <<<"$header" || lack "position-independent executable (ELF type is not DYN)"
+grep -q -E 'FLAGS_1.*\bPIE\b' <<<"$dynamic" || lack "PIE flag in the dynamic section"
+grep -q -E '^[[:space:]]*GNU_RELRO' <<<"$segments" || lack "RELRO segment"
+grep -q -E '\(FLAGS\).*BIND_NOW|FLAGS_1.*\bNOW\b' <<<"$dynamic" || lack "immediate binding (BIND_NOW)"
+stack=$(grep -E '^[[:space:]]*GNU_STACK' <<<"$segments")
+if [ -z "$stack" ]; then
+    lack "GNU_STACK header (the stack would be executable)"
+elif grep -q -E 'RWE' <<<"$stack"; then
+    lack "non-executable stack (GNU_STACK is RWE)"
+fi
+grep -q -E ' __[a-z]+_chk(@|$)' <<<"$(grep -v __stack_chk <<<"$symbols")" ||
+    lack "fortified calls (_FORTIFY_SOURCE): no __*_chk function"
+canary=$(objdump -d -C --no-show-raw-insn "$binary" 2>/dev/null |
+    awk -v name="$function" 'index($0, "<" name ">:") || index($0, "<" name "(") { inside = 1; next }
+        inside && /^$/ { inside = 0 } inside && /%fs:0x28/ { found++ } END { print found + 0 }')
+[ "$canary" -gt 0 ] || lack "stack protector: $function reads no canary from %fs:0x28"
+
+if [ "$missing" -gt 0 ]; then
+    echo "$binary: $missing hardening properties missing"
+    exit 1
+fi
+echo "$binary: PIE, full RELRO, BIND_NOW, NX stack, fortified calls, stack canary"
