@@ -3,8 +3,10 @@
 BUILD_DIR ?= build
 PORT ?= 8080
 JOBS ?= $(shell nproc)
+FUZZ_SECONDS ?= 60
+FUZZ_BUILD_DIR ?= build-fuzz
 
-.PHONY: build test serve clean
+.PHONY: build test serve fuzz clean
 
 build:
 	bash scripts/install-deps.sh build
@@ -13,7 +15,7 @@ build:
 
 test:
 	bash scripts/install-deps.sh test
-	cmake -S . -B $(BUILD_DIR)
+	cmake -S . -B $(BUILD_DIR) -DCGI_TEST_VARIANTS=ON
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
 
@@ -23,5 +25,14 @@ serve:
 	cmake --build $(BUILD_DIR) -j $(JOBS) --target handler
 	PORT=$(PORT) bash scripts/serve.sh $(BUILD_DIR)/handler
 
+# Every fuzz target for FUZZ_SECONDS; crash inputs land in fuzz/crashes/.
+fuzz:
+	bash scripts/install-deps.sh fuzz
+	cmake -S . -B $(FUZZ_BUILD_DIR) -DCGI_FUZZ=ON -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+	cmake --build $(FUZZ_BUILD_DIR) -j $(JOBS)
+	for target in read_request lookup url_encode; do \
+	    bash fuzz/run_fuzzer.sh run $(FUZZ_BUILD_DIR)/fuzz/$${target}_fuzzer $$target $(FUZZ_SECONDS) || exit 1; \
+	done
+
 clean:
-	rm -rf $(BUILD_DIR)
+	rm -rf $(BUILD_DIR) $(FUZZ_BUILD_DIR)

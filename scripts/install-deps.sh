@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # install-deps.sh GOAL...
 # Installs, from Debian's packages, whatever the named goals need and this
-# machine lacks; uses sudo when not root. Goals: build, serve, test.
+# machine lacks; uses sudo when not root. Goals: build, serve, test, fuzz.
 set -euo pipefail
 
 packages_for() {
     case $1 in
     build) echo "g++ cmake make" ;;
     serve) echo "g++ cmake make lighttpd curl" ;;
-    test) echo "g++ cmake make libgtest-dev lighttpd curl" ;;
+    test) echo "g++ cmake make libgtest-dev lighttpd curl wrk valgrind binutils clang libclang-rt-14-dev" ;;
+    fuzz) echo "cmake make clang libclang-rt-14-dev" ;;
     *)
         echo "install-deps.sh: unknown goal '$1'" >&2
         return 1
