@@ -6,7 +6,7 @@ JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 FUZZ_BUILD_DIR ?= build-fuzz
 
-.PHONY: build test serve fuzz clean
+.PHONY: build test serve fuzz bench clean
 
 build:
 	bash scripts/install-deps.sh build
@@ -33,6 +33,13 @@ fuzz:
 	for target in read_request lookup url_encode; do \
 	    bash fuzz/run_fuzzer.sh run $(FUZZ_BUILD_DIR)/fuzz/$${target}_fuzzer $$target $(FUZZ_SECONDS) || exit 1; \
 	done
+
+# The release handler beside the floor program; writes bench/RESULTS.md.
+bench:
+	bash scripts/install-deps.sh bench
+	cmake -S . -B $(BUILD_DIR)
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target handler
+	bash bench/run.sh $(BUILD_DIR)/handler
 
 clean:
 	rm -rf $(BUILD_DIR) $(FUZZ_BUILD_DIR)

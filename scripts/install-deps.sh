@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # install-deps.sh GOAL...
 # Installs, from Debian's packages, whatever the named goals need and this
-# machine lacks; uses sudo when not root. Goals: build, serve, test, fuzz.
+# machine lacks; uses sudo when not root. Goals: build, serve, test, fuzz, bench.
 set -euo pipefail
 
 packages_for() {
@@ -10,6 +10,7 @@ packages_for() {
     serve) echo "g++ cmake make lighttpd curl" ;;
     test) echo "g++ cmake make libgtest-dev lighttpd curl wrk valgrind binutils clang libclang-rt-14-dev" ;;
     fuzz) echo "cmake make clang libclang-rt-14-dev" ;;
+    bench) echo "g++ cmake make valgrind hyperfine lighttpd wrk curl time" ;;
     *)
         echo "install-deps.sh: unknown goal '$1'" >&2
         return 1

@@ -1,0 +1,9 @@
+/* The floor: the cheapest possible CGI answer, one write of a fixed response
+ * and exit. Linked with -static, it is what the benchmark measures the
+ * handler against. */
+#include <unistd.h>
+
+int main(void) {
+    static const char response[] = "Pragma: No-Cache\nContent-type: text/plain\n\nList: two words\n";
+    return write(STDOUT_FILENO, response, sizeof response - 1) == sizeof response - 1 ? 0 : 1;
+}
