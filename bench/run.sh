@@ -75,7 +75,7 @@ peak_rss_kib() { # PROGRAM ENV...
 requests_per_second() { # PROGRAM
     local port config
     port=$(random_free_port)
-    config=$("$root/scripts/lighttpd-site.sh" "$work/site-$port" "$port" "$1")
+    config=$("$root/scripts/host-site.sh" lighttpd "$work/site-$port" "$port" "$1")
     start_server lighttpd -D -f "$config"
     wait_until_serving "http://127.0.0.1:$port/" || { echo "lighttpd did not start" >&2; exit 1; }
     local url="http://127.0.0.1:$port/cgi-bin/handler?action=list&data=two+words"

@@ -19,7 +19,7 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-config=$("$root/scripts/lighttpd-site.sh" "$work" "$port" "$handler")
+config=$("$root/scripts/host-site.sh" lighttpd "$work" "$port" "$handler")
 lighttpd -tt -f "$config" >/dev/null
 lighttpd -D -f "$config" &
 server_pid=$!

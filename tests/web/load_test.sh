@@ -26,7 +26,7 @@ web_cases >"$work/cases"
 serving=
 for _ in 1 2 3 4 5; do
     port=$(random_free_port) || break
-    config=$("$root/scripts/lighttpd-site.sh" "$work/site-$port" "$port" "$handler") || break
+    config=$("$root/scripts/host-site.sh" lighttpd "$work/site-$port" "$port" "$handler") || break
     start_server lighttpd -D -f "$config"
     if wait_until_serving "http://127.0.0.1:$port/"; then
         serving=$port
