@@ -19,22 +19,28 @@ random_free_port() {
     return 1
 }
 
-# Runs a command in the background and records its PID.
+# Runs a command in the background, in a session of its own, and records its
+# PID. The session keeps a server's shutdown signals to its own process group
+# (Apache's parent signals its whole group when it stops), away from ours.
+# setsid runs the command in place, as a background job leads no group here.
 start_server() {
-    "$@" &
+    setsid "$@" &
     server_pids+=("$!")
 }
 
 stop_servers() {
     local pid
+    # Each server leads its own process group (see start_server), so signalling
+    # the group by its PID also ends what it forked, such as preforked workers.
     for pid in "${server_pids[@]}"; do
-        kill "$pid" 2>/dev/null || true
+        kill -- "-$pid" 2>/dev/null || kill "$pid" 2>/dev/null || true
     done
     for pid in "${server_pids[@]}"; do
         for _ in $(seq 50); do
             kill -0 "$pid" 2>/dev/null || break
             sleep 0.1
         done
+        kill -9 -- "-$pid" 2>/dev/null || true
         kill -9 "$pid" 2>/dev/null || true
         wait "$pid" 2>/dev/null || true
     done
@@ -66,20 +72,22 @@ fail_check() {
 # Requests URL and checks the status 200, the Content-Type and Pragma headers
 # and the body, byte for byte.
 check_response() {
-    local url=$1 expected=$2 scratch status
+    local url=$1 expected=$2 scratch status shown
+    shown=${url:0:100}
+    [ ${#url} -gt 100 ] && shown+="... (${#url} characters)"
     scratch=$(mktemp -d)
     status=$(curl -s --globoff --max-time 10 -D "$scratch/headers" -o "$scratch/body" \
         -w '%{http_code}' "$url") || true
     printf '%s' "$expected" >"$scratch/expected"
     tr -d '\r' <"$scratch/headers" >"$scratch/headers.lf" 2>/dev/null || true
     if [ "$status" != 200 ]; then
-        fail_check "$url: status '$status', not 200"
+        fail_check "$shown: status '$status', not 200"
     elif ! grep -q -i -x 'content-type: text/plain' "$scratch/headers.lf"; then
-        fail_check "$url: no 'Content-Type: text/plain' header in: $(tr '\n' '|' <"$scratch/headers.lf")"
+        fail_check "$shown: no 'Content-Type: text/plain' header in: $(tr '\n' '|' <"$scratch/headers.lf")"
     elif ! grep -q -i -x 'pragma: no-cache' "$scratch/headers.lf"; then
-        fail_check "$url: no 'Pragma: No-Cache' header in: $(tr '\n' '|' <"$scratch/headers.lf")"
+        fail_check "$shown: no 'Pragma: No-Cache' header in: $(tr '\n' '|' <"$scratch/headers.lf")"
     elif ! cmp -s "$scratch/expected" "$scratch/body"; then
-        fail_check "$url: body $(od -c "$scratch/body" | head -3 | tr -s ' \n' ' '), expected $(od -c "$scratch/expected" | head -3 | tr -s ' \n' ' ')"
+        fail_check "$shown: body $(od -c "$scratch/body" | head -3 | tr -s ' \n' ' '), expected $(od -c "$scratch/expected" | head -3 | tr -s ' \n' ' ')"
     else
         checks_passed=$((checks_passed + 1))
     fi
