@@ -59,6 +59,27 @@ TEST(Decode, DecodesPlusAndPercentEscapesAndKeepsMalformedOnesLiterally) {
     });
 }
 
+TEST(Decode, KeepsEveryRawByteButTheSeparatorsOfItsHalf) {
+    // In a name every byte but '=' is ordinary, in a value every byte but '&';
+    // '+' still decodes to a space and a '%' without hex digits stays.
+    std::string name, value, decoded_name, decoded_value;
+    for (int byte = 0x01; byte <= 0xff; ++byte) {
+        const char c = static_cast<char>(byte);
+        const char decoded = c == '+' ? ' ' : c;
+        if (c != '=') {
+            name += c;
+            decoded_name += decoded;
+        }
+        if (c != '&') {
+            value += c;
+            decoded_value += decoded;
+        }
+    }
+    expect_decodes({
+        {"every byte in a name and a value", name + "=" + value, {{decoded_name, decoded_value}}},
+    });
+}
+
 TEST(Decode, EndsANameOrValueAtADecodedNul) {
     expect_decodes({
         {"NUL inside a value", "k=a%00b", {{"k", "a"}}},
