@@ -34,6 +34,17 @@ int hex_digit_value(unsigned char byte) {
     return -1;
 }
 
+// The byte that the escape at `percent` denotes, or -1 when the '%' there is
+// not followed, inside the text, by two hex digits.
+int escaped_byte(const char *text, size_t percent, size_t length) {
+    if (percent + 2 >= length) {
+        return -1;
+    }
+    const int high = hex_digit_value(static_cast<unsigned char>(text[percent + 1]));
+    const int low = hex_digit_value(static_cast<unsigned char>(text[percent + 2]));
+    return high < 0 || low < 0 ? -1 : high * 16 + low;
+}
+
 void write_byte(decode_scratch &scratch, char byte) {
     if (scratch.position < CGI_TEXT_SIZE - 1) {
         scratch.halves[scratch.current][scratch.position] = byte;
@@ -103,16 +114,15 @@ void cgi_decode_query_string(const char *query_string) {
             finish_pair(scratch);
         } else if (byte == '+') {
             write_byte(scratch, ' ');
-        } else if (byte == '%' && i + 2 < length &&
-                   hex_digit_value(static_cast<unsigned char>(query_string[i + 1])) >= 0 &&
-                   hex_digit_value(static_cast<unsigned char>(query_string[i + 2])) >= 0) {
-            const int high = hex_digit_value(static_cast<unsigned char>(query_string[i + 1]));
-            const int low = hex_digit_value(static_cast<unsigned char>(query_string[i + 2]));
-            write_byte(scratch, static_cast<char>(high * 16 + low));
-            i += 2;
         } else {
-            // A '%' without two hex digits after it is kept as an ordinary byte.
-            write_byte(scratch, byte);
+            const int escaped = byte == '%' ? escaped_byte(query_string, i, length) : -1;
+            if (escaped >= 0) {
+                write_byte(scratch, static_cast<char>(escaped));
+                i += 2;
+            } else {
+                // A '%' without two hex digits after it is kept as an ordinary byte.
+                write_byte(scratch, byte);
+            }
         }
     }
     end_half(scratch);
