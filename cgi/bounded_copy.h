@@ -2,8 +2,8 @@
 #ifndef CGI_BOUNDED_COPY_H
 #define CGI_BOUNDED_COPY_H
 
-#include <cstddef>
-#include <cstring>
+#include <stddef.h>
+#include <string.h>
 
 // Copies `text` into `buffer` keeping at most `limit` - 1 bytes, always adds
 // the terminating NUL, and cuts longer texts without notice. A `limit` of 0

@@ -3,8 +3,8 @@
 #include "cgi/bounded_copy.h"
 #include "cgi/cgi.h"
 
-#include <cstdlib>
-#include <cstring>
+#include <stdlib.h>
+#include <string.h>
 
 namespace {
 

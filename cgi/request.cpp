@@ -3,8 +3,8 @@
 #include "cgi/bounded_copy.h"
 #include "cgi/query_decode.h"
 
-#include <cstdlib>
-#include <ctime>
+#include <stdlib.h>
+#include <time.h>
 
 struct cgi_request cgi_request;
 

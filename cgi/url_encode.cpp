@@ -2,8 +2,8 @@
 
 #include "cgi/bounded_copy.h"
 
-#include <cstdio>
-#include <cstring>
+#include <stdio.h>
+#include <string.h>
 
 // Letters and digits of the POSIX locale, whatever locale the caller has set.
 static bool is_ascii_alphanumeric(unsigned char byte) {
