@@ -17,11 +17,8 @@
 #ifndef CGI_CGI_H
 #define CGI_CGI_H
 
-#ifdef __cplusplus
-#include <ctime>
-#else
+#include <sysexits.h>
 #include <time.h>
-#endif
 
 #if defined(__cplusplus)
 #define CGI_NORETURN [[noreturn]]
@@ -42,8 +39,9 @@ enum {
     CGI_QUERY_SIZE = 65536 /* the copy of the query string */
 };
 
-/* The exit status of a program that ran out of memory reading the request. */
-enum { CGI_STATUS_OUT_OF_MEMORY = 4 };
+/* Exit statuses: memory ran out while reading the request; the response
+ * could not be written whole to standard output. */
+enum { CGI_STATUS_OUT_OF_MEMORY = 4, CGI_STATUS_OUTPUT_FAILED = EX_IOERR };
 
 /* One decoded parameter. Stored nodes always have a non-empty name and value
  * with no NUL byte inside. Nodes belong to the list and are never freed. */
@@ -116,9 +114,13 @@ struct cgi_param *cgi_get_param(const char *name, int occurrence);
 char *cgi_url_encode(char *out, int out_size, const char *text);
 
 /*
- * Writes "Fatal Error\n\n" to standard output and ends the process with exit
- * status `status` through exit(), which flushes standard output first. Meant
- * for a failure before any part of the response was written.
+ * Writes a whole CGI error response to standard output,
+ *     "Status: 500 Internal Server Error\n" "Content-type: text/plain\n" "\n"
+ *     "Fatal Error\n",
+ * so that the web server answers 500, and ends the process with exit status
+ * `status` through exit(), which flushes standard output first. Meant for a
+ * failure before any part of the response was written: after that, the
+ * header block is already out and these bytes would land in the body.
  */
 CGI_NORETURN void cgi_fatal(int status);
 

@@ -2,7 +2,7 @@
 // line of plain text chosen by the "action" parameter.
 #include "cgi/cgi.h"
 
-#include <cstdio>
+#include <stdio.h>
 #include <strings.h>
 
 static const char pragma_header[] = "Pragma: No-Cache\n";
@@ -36,5 +36,11 @@ int main() {
     cgi_read_request();
     print_headers();
     print_answer(cgi_get_param("action", 1), cgi_get_param("data", 1));
+    // The web server reads success from the exit status, so an answer that
+    // did not reach standard output (closed, full disk, I/O error) must not
+    // end with 0. A reader gone early still ends the program by SIGPIPE.
+    if (fflush(stdout) != 0 || ferror(stdout)) {
+        return CGI_STATUS_OUTPUT_FAILED;
+    }
     return 0;
 }

@@ -8,7 +8,7 @@ packages_for() {
     case $1 in
     build) echo "g++ cmake make" ;;
     serve) echo "g++ cmake make lighttpd curl" ;;
-    test) echo "g++ cmake make libgtest-dev lighttpd curl wrk valgrind binutils clang libclang-rt-14-dev apache2 nginx fcgiwrap util-linux pkg-config groff-base man-db" ;;
+    test) echo "g++ cmake make libgtest-dev lighttpd curl wrk valgrind binutils clang libclang-rt-14-dev apache2 nginx fcgiwrap busybox util-linux pkg-config groff-base man-db" ;;
     fuzz) echo "cmake make clang libclang-rt-14-dev" ;;
     bench) echo "g++ cmake make valgrind hyperfine lighttpd wrk curl time" ;;
     *)

@@ -3,6 +3,7 @@
 #include "expect_answer.h"
 #include "run_process.h"
 
+#include <csignal>
 #include <gtest/gtest.h>
 
 namespace {
@@ -119,13 +120,46 @@ TEST(Handler, EndsWithTheFatalAnswerAndStatus4WhenMemoryRunsOut) {
     EXPECT_FALSE(result.timed_out);
     EXPECT_EQ(result.signal, 0);
     EXPECT_EQ(result.exit_status, 4);
-    EXPECT_EQ(result.output, "Fatal Error\n\n");
+    EXPECT_EQ(result.output, "Status: 500 Internal Server Error\n"
+                             "Content-type: text/plain\n"
+                             "\n"
+                             "Fatal Error\n");
 }
 
 TEST(Handler, StoresAllSixteenThousandPairsWithoutALimit) {
     ProcessOptions options;
     options.environment = cgi_environment("action=list&data=x&" + many_pairs(16000));
     expect_answer(run_handler(options), "List: x\n");
+}
+
+struct OutputFailureCase {
+    const char *name;
+    OutputTo output_to;
+    bool ignore_sigpipe;
+    int exit_status; // when it exits
+    int signal;      // when a signal ends it
+};
+
+// An answer that never reached the web server must not look served.
+TEST(Handler, ReportsAnAnswerThatCouldNotBeWritten) {
+    const OutputFailureCase cases[] = {
+        {"a full disk", OutputTo::full_device, false, 74, 0},
+        {"a closed standard output", OutputTo::closed, false, 74, 0},
+        {"a reader gone, SIGPIPE ignored", OutputTo::gone_reader, true, 74, 0},
+        {"a reader gone, SIGPIPE at its default", OutputTo::gone_reader, false, -1, SIGPIPE},
+    };
+    for (const OutputFailureCase &c : cases) {
+        SCOPED_TRACE(c.name);
+        ProcessOptions options;
+        options.environment = cgi_environment("action=list&data=x");
+        options.output_to = c.output_to;
+        options.ignore_sigpipe = c.ignore_sigpipe;
+        const ProcessResult result = run_handler(options);
+        EXPECT_EQ(result.error, "");
+        EXPECT_FALSE(result.timed_out);
+        EXPECT_EQ(result.exit_status, c.exit_status);
+        EXPECT_EQ(result.signal, c.signal);
+    }
 }
 
 } // namespace

@@ -59,7 +59,28 @@ ProcessResult run_process(const std::string &program, const ProcessOptions &opti
             const int null_input = open("/dev/null", O_RDONLY);
             dup2(null_input, STDIN_FILENO);
         }
-        dup2(output_pipe[1], STDOUT_FILENO);
+        // The child's SIGPIPE is set here, not inherited from the test runner.
+        signal(SIGPIPE, options.ignore_sigpipe ? SIG_IGN : SIG_DFL);
+        switch (options.output_to) {
+        case OutputTo::pipe:
+            dup2(output_pipe[1], STDOUT_FILENO);
+            break;
+        case OutputTo::full_device:
+            dup2(open("/dev/full", O_WRONLY), STDOUT_FILENO);
+            break;
+        case OutputTo::closed:
+            close(STDOUT_FILENO);
+            break;
+        case OutputTo::gone_reader: {
+            int gone[2];
+            if (pipe(gone) != 0) {
+                _exit(126);
+            }
+            close(gone[0]);
+            dup2(gone[1], STDOUT_FILENO);
+            break;
+        }
+        }
         if (options.address_space_limit != 0) {
             const struct rlimit limit = {options.address_space_limit, options.address_space_limit};
             setrlimit(RLIMIT_AS, &limit);

@@ -9,11 +9,21 @@
 #include <sys/resource.h>
 #include <vector>
 
+// Where the child's standard output goes.
+enum class OutputTo {
+    pipe,        // a pipe that run_process reads: ProcessResult::output
+    full_device, // /dev/full: every write fails with ENOSPC
+    closed,      // no descriptor 1 at all
+    gone_reader, // a pipe whose reading end is already closed
+};
+
 struct ProcessOptions {
     std::vector<std::string> arguments;   // after argv[0]
     std::vector<std::string> environment; // "NAME=value" entries, the whole environment
     bool stdin_open_pipe = false;         // stdin: a pipe kept open (else /dev/null)
     rlim_t address_space_limit = 0;       // RLIMIT_AS for the child; 0 leaves it alone
+    OutputTo output_to = OutputTo::pipe;
+    bool ignore_sigpipe = false; // the child starts with SIGPIPE ignored (else default)
     int timeout_seconds = 20;
 };
 

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # host_test.sh HOST HANDLER
-# Serves HANDLER through a real web server (lighttpd, apache or nginx with
-# fcgiwrap) on 127.0.0.1 and checks every case of cases.sh with curl, then
-# shows what the server relayed for one request. Exits 77 (skipped) when the
-# server is not installed.
+# Serves HANDLER through a real web server (lighttpd, apache, nginx with
+# fcgiwrap, or busybox httpd) on 127.0.0.1 and checks every case of cases.sh
+# with curl; then checks that a request which exhausts the memory of a capped
+# copy of the program is answered 500, and shows what the server relayed for
+# an answer and for that failure. Exits 77 (skipped) when the server is not
+# installed.
 set -uo pipefail
 host=$1
 handler=$2
@@ -50,6 +52,13 @@ start_nginx() {
         -g 'daemon off;'
 }
 
+start_busybox() {
+    local config user=()
+    config=$(site "$1") || return 1
+    [ "$(id -u)" -eq 0 ] && user=(-u www-data:www-data)
+    start_server busybox httpd -f -p "127.0.0.1:$1" -h "$work/site-$1/htdocs" -c "$config" "${user[@]}"
+}
+
 require() { # COMMAND PACKAGE
     if ! command -v "$1" >/dev/null; then
         echo "SKIPPED: $1 is not installed (Debian package $2)"
@@ -63,6 +72,13 @@ apache) require apache2 apache2 ;;
 nginx)
     require nginx nginx
     require fcgiwrap fcgiwrap
+    ;;
+busybox)
+    require busybox busybox
+    busybox httpd --help >/dev/null 2>&1 || {
+        echo "SKIPPED: this busybox has no httpd applet"
+        exit 77
+    }
     ;;
 *)
     echo "unknown host '$host'" >&2
@@ -90,9 +106,27 @@ run_web_cases "http://127.0.0.1:$serving/cgi-bin/handler"
 echo "$host relayed, for ?action=list&data=two+words:"
 curl -s -i --max-time 10 "http://127.0.0.1:$serving/cgi-bin/handler?action=list&data=two+words" |
     sed 's/^/    /'
+
+# handler-capped runs the same program under an address-space limit that a
+# small request fits in and 1,900 stored pairs (some 4 MB of nodes) do not.
+# The request stays under 8,000 bytes, which every host here accepts.
+cgi_dir=$(dirname "$(find "$work/site-$serving" -path '*/cgi-bin/handler')")
+cat >"$cgi_dir/handler-capped" <<CAPPED
+#!/bin/sh
+ulimit -v $capped_address_space_kib
+exec "$cgi_dir/handler"
+CAPPED
+chmod 755 "$cgi_dir/handler-capped"
+capped="http://127.0.0.1:$serving/cgi-bin/handler-capped"
+check_response "$capped?action=list&data=small" $'List: small\n'
+exhausting="$capped?action=list&data=x$(printf '&a=1%.0s' $(seq 1900))"
+check_fatal_response "$exhausting"
+echo "$host relayed, for a request that exhausts the capped program's memory:"
+curl -s -i --max-time 10 "$exhausting" | sed 's/^/    /'
+echo
 if [ "$checks_failed" -gt 0 ]; then
     echo "$host error log:"
-    tail -n 20 "$work"/site-"$serving"/*error.log 2>/dev/null
+    tail -n 20 "$work"/site-"$serving"/*error.log 2>/dev/null | cut -c1-300
 fi
 echo "$host on 127.0.0.1:$serving: $checks_passed passed, $checks_failed failed"
 [ "$checks_failed" -eq 0 ] && [ "$checks_passed" -gt 0 ]

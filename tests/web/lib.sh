@@ -93,3 +93,25 @@ check_response() {
     fi
     rm -rf "$scratch"
 }
+
+# The address-space limit, in KiB, of the capped copy of the program that
+# the web tests run. A small request fits in it, with either C library.
+capped_address_space_kib=4096
+
+# check_fatal_response URL
+# Requests URL, which makes the program run out of memory, and checks that
+# the server answers 500 with the body "Fatal Error\n".
+check_fatal_response() {
+    local url=$1 scratch status
+    scratch=$(mktemp -d)
+    status=$(curl -s --globoff --max-time 10 -o "$scratch/body" -w '%{http_code}' "$url") || true
+    printf 'Fatal Error\n' >"$scratch/expected"
+    if [ "$status" != 500 ]; then
+        fail_check "${url:0:60}... (${#url} characters): status '$status', not 500"
+    elif ! cmp -s "$scratch/expected" "$scratch/body"; then
+        fail_check "${url:0:60}...: body $(od -c "$scratch/body" | head -3 | tr -s ' \n' ' '), expected 'Fatal Error\n'"
+    else
+        checks_passed=$((checks_passed + 1))
+    fi
+    rm -rf "$scratch"
+}
