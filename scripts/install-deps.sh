@@ -6,11 +6,11 @@ set -euo pipefail
 
 packages_for() {
     case $1 in
-    build) echo "g++ cmake make" ;;
-    serve) echo "g++ cmake make lighttpd curl" ;;
-    test) echo "g++ cmake make libgtest-dev lighttpd curl wrk valgrind binutils clang libclang-rt-14-dev apache2 nginx fcgiwrap busybox util-linux pkg-config groff-base man-db" ;;
+    build) echo "g++ cmake make musl-tools libseccomp-dev" ;;
+    serve) echo "g++ cmake make musl-tools libseccomp-dev lighttpd curl" ;;
+    test) echo "g++ cmake make musl-tools libseccomp-dev libgtest-dev lighttpd curl wrk valgrind binutils clang libclang-rt-14-dev apache2 nginx fcgiwrap busybox strace util-linux pkg-config groff-base man-db" ;;
     fuzz) echo "cmake make clang libclang-rt-14-dev" ;;
-    bench) echo "g++ cmake make valgrind hyperfine lighttpd wrk curl time" ;;
+    bench) echo "g++ cmake make musl-tools libseccomp-dev valgrind hyperfine lighttpd wrk curl time linux-perf" ;;
     *)
         echo "install-deps.sh: unknown goal '$1'" >&2
         return 1

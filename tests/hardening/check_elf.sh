@@ -1,11 +1,16 @@
 #!/usr/bin/env bash
-# check_elf.sh BINARY FUNCTION
+# check_elf.sh BINARY FUNCTION [LIBC]
 # Fails unless BINARY is position-independent, has full RELRO with immediate
 # binding and a non-executable stack, calls fortified functions, and guards
 # FUNCTION (one of its own with a local array) with a stack canary.
+# LIBC is glibc (the default) or musl. musl has no _FORTIFY_SOURCE, so the
+# fortified calls are not required of a musl program; instead it must hold
+# nothing of the C++ runtime (libstdc++, libsupc++), being a C-library-only
+# program.
 set -uo pipefail
 binary=$1
 function=$2
+libc=${3:-glibc}
 missing=0
 
 lack() {
@@ -28,8 +33,14 @@ if [ -z "$stack" ]; then
 elif grep -q -E 'RWE' <<<"$stack"; then
     lack "non-executable stack (GNU_STACK is RWE)"
 fi
-grep -q -E ' __[a-z]+_chk(@|$)' <<<"$(grep -v __stack_chk <<<"$symbols")" ||
-    lack "fortified calls (_FORTIFY_SOURCE): no __*_chk function"
+if [ "$libc" = musl ]; then
+    echo "fortified calls: the check does not apply to a musl program (musl has no _FORTIFY_SOURCE)"
+    runtime=$(grep -E ' (__cxa_|__gxx_|_Unwind_|_ZNSt|_ZSt|_Znw|_Znam|_ZdlPv)' <<<"$symbols")
+    [ -z "$runtime" ] || lack "a C-library-only program: C++ runtime symbols in it: $(awk '{ print $8 }' <<<"$runtime" | head -5 | tr '\n' ' ')"
+else
+    grep -q -E ' __[a-z]+_chk(@|$)' <<<"$(grep -v __stack_chk <<<"$symbols")" ||
+        lack "fortified calls (_FORTIFY_SOURCE): no __*_chk function"
+fi
 canary=$(objdump -d -C --no-show-raw-insn "$binary" 2>/dev/null |
     awk -v name="$function" 'index($0, "<" name ">:") || index($0, "<" name "(") { inside = 1; next }
         inside && /^$/ { inside = 0 } inside && /%fs:0x28/ { found++ } END { print found + 0 }')
@@ -39,4 +50,8 @@ if [ "$missing" -gt 0 ]; then
     echo "$binary: $missing hardening properties missing"
     exit 1
 fi
-echo "$binary: PIE, full RELRO, BIND_NOW, NX stack, fortified calls, stack canary"
+if [ "$libc" = musl ]; then
+    echo "$binary: PIE, full RELRO, BIND_NOW, NX stack, stack canary, no C++ runtime (musl)"
+else
+    echo "$binary: PIE, full RELRO, BIND_NOW, NX stack, fortified calls, stack canary"
+fi

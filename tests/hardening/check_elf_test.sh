@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
-# check_elf_test.sh CHECK BINARY FUNCTION
-# Runs CHECK on BINARY (it must pass), then on a probe built with every
-# hardening turned off (it must fail on each of the seven checks), so that
-# a check which can no longer see a property does not pass unnoticed.
+# check_elf_test.sh CHECK BINARY FUNCTION LIBC
+# Runs CHECK on BINARY, built against LIBC (it must pass), then on a glibc
+# probe built with every hardening turned off (it must fail on each of the
+# seven checks), so that a check which can no longer see a property does not
+# pass unnoticed.
 set -uo pipefail
 check=$1
 binary=$2
 function=$3
+libc=$4
 
-bash "$check" "$binary" "$function" || exit 1
+bash "$check" "$binary" "$function" "$libc" || exit 1
 
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT

@@ -1,0 +1,86 @@
+# The release program against musl.
+#
+# Every request starts a new process, so what a request costs is mostly the C
+# library's start-up. musl's static start-up relocates the program, sets up
+# its one thread and calls main, and reads nothing on the way: glibc's looks
+# up LD_* variables and /proc/self/exe and touches some twice as many pages.
+# So the handler users run is compiled against musl's headers and linked
+# statically against musl's libc.a, position-independent (static-pie, with
+# musl's self-relocating start file rcrt1.o) so that ASLR holds.
+#
+# Only the handler: the installed libcgi.a, the tests and the sanitizer,
+# valgrind and fuzz builds stay on the system's glibc. -DCGI_LIBC=glibc
+# builds the handler against glibc as well, and configure falls back to it
+# when musl is not installed (Debian package musl-tools).
+#
+# Sets CGI_HANDLER_LIBC to the C library the handler is built against.
+
+set(CGI_LIBC musl CACHE STRING "C library of the handler program: musl or glibc")
+set_property(CACHE CGI_LIBC PROPERTY STRINGS musl glibc)
+
+set(CGI_HANDLER_LIBC glibc)
+if(NOT CGI_LIBC STREQUAL "musl")
+    return()
+endif()
+# Sanitizers, fuzzing and valgrind need glibc and a dynamic link; the musl
+# program is the hardened static one.
+if(NOT (CGI_STATIC AND CGI_HARDEN))
+    return()
+endif()
+if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+    message(STATUS "musl: the handler is linked against glibc (the musl build uses g++)")
+    return()
+endif()
+
+set(musl_triple ${CMAKE_SYSTEM_PROCESSOR}-linux-musl)
+find_path(CGI_MUSL_INCLUDE_DIR stdio.h
+    PATHS /usr/include/${musl_triple} /usr/lib/musl/include NO_DEFAULT_PATH)
+find_path(CGI_MUSL_LIBRARY_DIR rcrt1.o
+    PATHS /usr/lib/${musl_triple} /usr/lib/musl/lib NO_DEFAULT_PATH)
+if(NOT CGI_MUSL_INCLUDE_DIR OR NOT CGI_MUSL_LIBRARY_DIR)
+    message(STATUS "musl not found (Debian package musl-tools): the handler is linked against glibc")
+    return()
+endif()
+
+# The compiler's own pieces: its headers (stddef.h, stdarg.h), the start and
+# end files that run constructors, and libgcc for helpers it may call.
+function(compiler_file variable option)
+    execute_process(COMMAND ${CMAKE_CXX_COMPILER} ${option}
+        OUTPUT_VARIABLE file OUTPUT_STRIP_TRAILING_WHITESPACE)
+    set(${variable} ${file} PARENT_SCOPE)
+endfunction()
+compiler_file(compiler_include_dir -print-file-name=include)
+compiler_file(compiler_crtbegin -print-file-name=crtbeginS.o)
+compiler_file(compiler_crtend -print-file-name=crtendS.o)
+compiler_file(compiler_libgcc -print-libgcc-file-name)
+
+set(CGI_HANDLER_LIBC musl)
+message(STATUS "musl: the handler is linked against ${CGI_MUSL_LIBRARY_DIR}/libc.a")
+
+# Only musl's headers and the compiler's: libstdc++'s headers are made for
+# glibc, and the sources need nothing of them (they include <stdio.h> and the
+# like). Without exceptions, RTTI and guarded statics, nothing refers to
+# libstdc++ or libsupc++. musl has no _FORTIFY_SOURCE; the stack protector
+# it supports, through the same canary as glibc.
+set(musl_compile_options
+    -nostdinc "SHELL:-isystem ${CGI_MUSL_INCLUDE_DIR}" "SHELL:-isystem ${compiler_include_dir}"
+    -fno-exceptions -fno-rtti -fno-threadsafe-statics -U_FORTIFY_SOURCE)
+
+add_library(cgi_musl OBJECT ${cgi_sources})
+target_include_directories(cgi_musl PRIVATE ${PROJECT_SOURCE_DIR})
+target_compile_options(cgi_musl PRIVATE ${musl_compile_options})
+
+target_compile_options(handler PRIVATE ${musl_compile_options})
+target_sources(handler PRIVATE $<TARGET_OBJECTS:cgi_musl>)
+
+# No default start files or libraries: musl's self-relocating rcrt1.o and
+# libc.a, with the compiler's crtbeginS.o/crtendS.o and libgcc. Never
+# -z pack-relative-relocs: musl 1.2.3's rcrt1.o does not apply DT_RELR
+# relocations, and such a program dies with SIGSEGV before main.
+target_link_options(handler PRIVATE
+    -nostdlib -static-pie
+    ${CGI_MUSL_LIBRARY_DIR}/rcrt1.o ${CGI_MUSL_LIBRARY_DIR}/crti.o ${compiler_crtbegin})
+# These follow the objects on the link line, the end files last.
+target_link_libraries(handler PRIVATE
+    -Wl,--start-group ${CGI_MUSL_LIBRARY_DIR}/libc.a ${compiler_libgcc} -Wl,--end-group
+    ${compiler_crtend} ${CGI_MUSL_LIBRARY_DIR}/crtn.o)

@@ -1,0 +1,12 @@
+// The program's own start-up hardening, apart from its answer.
+#ifndef HANDLER_RELRO_H
+#define HANDLER_RELRO_H
+
+// Makes the program's RELRO region (relocated pointers: .init_array,
+// .fini_array, .data.rel.ro, .got) read-only, as a dynamic loader would.
+// glibc's static start-up does it already; musl's does not, and without it
+// the pointers that exit() calls through stay writable. Does nothing when
+// the program has no such region; a failure leaves the region as it was.
+void protect_relro(void);
+
+#endif
