@@ -1,6 +1,7 @@
 #include "run_process.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -8,6 +9,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sstream>
+#include <sys/ptrace.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -85,11 +87,30 @@ ProcessResult run_process(const std::string &program, const ProcessOptions &opti
             const struct rlimit limit = {options.address_space_limit, options.address_space_limit};
             setrlimit(RLIMIT_AS, &limit);
         }
+        // A traced child stops at a completed exec; an exec that fails after
+        // the old program is gone (no room for the new one) ends in SIGSEGV
+        // from the kernel without that stop.
+        if (options.report_start) {
+            ptrace(PTRACE_TRACEME, 0, nullptr, nullptr);
+        }
         execve(argv[0], argv.data(), envp.data());
         _exit(127);
     }
     close(output_pipe[1]);
     close(input_pipe[0]);
+
+    int status = 0;
+    bool reaped = false;
+    if (options.report_start) {
+        waitpid(pid, &status, 0);
+        if (WIFSTOPPED(status)) {
+            result.started = WSTOPSIG(status) == SIGTRAP;
+            const intptr_t deliver = result.started ? 0 : WSTOPSIG(status);
+            ptrace(PTRACE_DETACH, pid, nullptr, reinterpret_cast<void *>(deliver));
+        } else {
+            reaped = true; // the exec failed early and the child has exited
+        }
+    }
 
     const auto deadline =
         std::chrono::steady_clock::now() + std::chrono::seconds(options.timeout_seconds);
@@ -116,8 +137,9 @@ ProcessResult run_process(const std::string &program, const ProcessOptions &opti
     close(output_pipe[0]);
     close(input_pipe[1]);
 
-    int status = 0;
-    waitpid(pid, &status, 0);
+    if (!reaped) {
+        waitpid(pid, &status, 0);
+    }
     if (WIFEXITED(status)) {
         result.exit_status = WEXITSTATUS(status);
     } else if (WIFSIGNALED(status)) {

@@ -24,6 +24,7 @@ struct ProcessOptions {
     rlim_t address_space_limit = 0;       // RLIMIT_AS for the child; 0 leaves it alone
     OutputTo output_to = OutputTo::pipe;
     bool ignore_sigpipe = false; // the child starts with SIGPIPE ignored (else default)
+    bool report_start = false;   // trace the exec, to tell whether the kernel started it
     int timeout_seconds = 20;
 };
 
@@ -32,6 +33,7 @@ struct ProcessResult {
     int exit_status = -1;   // when the child exited
     int signal = 0;         // the signal that ended it, or 0
     bool timed_out = false; // killed after the timeout
+    bool started = false;   // with report_start: the kernel completed the exec
     std::string error;      // set when the child could not be started
 };
 

@@ -1,0 +1,89 @@
+// The program under address-space limits from far too small to ample: once
+// the kernel can start it, it answers exactly or ends with the fatal
+// response and status 4, and never crashes.
+#include "expect_answer.h"
+#include "run_process.h"
+
+#include <csignal>
+#include <gtest/gtest.h>
+#include <iostream>
+
+namespace {
+
+const std::string fatal_response = "Status: 500 Internal Server Error\n"
+                                   "Content-type: text/plain\n"
+                                   "\n"
+                                   "Fatal Error\n";
+
+std::string pairs(int count) {
+    std::string query = "action=list&data=x";
+    for (int i = 0; i < count; ++i) {
+        query += "&a=1";
+    }
+    return query;
+}
+
+struct SweepRequest {
+    const char *name;
+    std::string query;
+    std::string body;
+};
+
+TEST(MemoryLimit, SweepGivesTheAnswerOrTheFatalResponseWheneverTheProgramStarts) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "an address-space limit cannot hold the sanitizer's shadow memory";
+#endif
+    if (std::string(HANDLER_LIBC) != "musl") {
+        GTEST_SKIP() << "glibc's static start-up itself dies by SIGSEGV under some limits "
+                        "(about 1.1 MB); the sweep holds the musl program to it";
+    }
+    const SweepRequest requests[] = {
+        {"typical", "action=list&data=two+words", "List: two words\n"},
+        {"100 pairs", pairs(100), "List: x\n"},
+        {"16,000 pairs", pairs(15998), "List: x\n"},
+    };
+    // From 64 KiB, where no program starts, to 48 MiB, where every request
+    // fits, in steps of an eighth.
+    std::vector<rlim_t> limits;
+    for (rlim_t limit = 64 << 10; limit <= 48u << 20; limit = (limit + limit / 8) & ~rlim_t(4095)) {
+        limits.push_back(limit);
+    }
+    for (const SweepRequest &request : requests) {
+        rlim_t lowest_start = 0;
+        int answered = 0;
+        int fatal = 0;
+        for (rlim_t limit : limits) {
+            SCOPED_TRACE(std::string(request.name) + " under " + std::to_string(limit) + " bytes");
+            ProcessOptions options;
+            options.environment = {"QUERY_STRING=" + request.query};
+            options.address_space_limit = limit;
+            options.report_start = true;
+            const ProcessResult result = run_process(HANDLER_PATH, options);
+            ASSERT_EQ(result.error, "");
+            ASSERT_FALSE(result.timed_out);
+            if (!result.started) {
+                // The kernel had no room for the program: it never ran.
+                EXPECT_EQ(lowest_start, 0u) << "not started although a smaller limit started it";
+                EXPECT_EQ(result.output, "");
+                continue;
+            }
+            if (lowest_start == 0) {
+                lowest_start = limit;
+            }
+            EXPECT_EQ(result.signal, 0);
+            if (result.exit_status == 0) {
+                ++answered;
+                EXPECT_EQ(result.output, header_block + request.body);
+            } else {
+                ++fatal;
+                EXPECT_EQ(result.exit_status, 4);
+                EXPECT_EQ(result.output, fatal_response);
+            }
+        }
+        EXPECT_GT(answered, 0) << request.name << " was never answered";
+        std::cout << request.name << ": starts from " << lowest_start << " bytes; " << answered
+                  << " limits answered, " << fatal << " fatal\n";
+    }
+}
+
+} // namespace

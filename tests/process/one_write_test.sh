@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# one_write_test.sh HANDLER
+# Checks with strace that each answer leaves the program in exactly one
+# write or writev system call, so that a pipe never holds half an answer:
+# a typical answer, the longest one, and the fatal response. Exits 77
+# (skipped) when strace is not installed.
+set -uo pipefail
+handler=$1
+if ! command -v strace >/dev/null; then
+    echo "SKIPPED: strace is not installed (Debian package strace)"
+    exit 77
+fi
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+failed=0
+
+long_action=$(printf 'x%.0s' $(seq 1500))
+fatal_pairs="action=list&data=x$(printf '&a=1%.0s' $(seq 2000))"
+# NAME|QUERY_STRING|ADDRESS_SPACE_LIMIT (bytes, or empty for none)
+while IFS='|' read -r name query limit; do
+    limit_command=()
+    [ -n "$limit" ] && limit_command=("$(command -v prlimit)" "--as=$limit" --)
+    env -i QUERY_STRING="$query" strace -qq -f -e trace=write,writev -e signal=none \
+        -o "$scratch/trace" "${limit_command[@]}" "$handler" >"$scratch/out"
+    writes=$(grep -c -E '^[0-9]+ +(write|writev)\(1,' "$scratch/trace")
+    bytes=$(wc -c <"$scratch/out")
+    if [ "$writes" -ne 1 ]; then
+        echo "FAIL: $name: $writes writes to standard output for $bytes bytes:"
+        cut -c1-120 "$scratch/trace"
+        failed=$((failed + 1))
+    else
+        echo "$name: $bytes bytes in one call: $(grep -o -E '(write|writev)\(1,' "$scratch/trace")"
+    fi
+done <<CASES
+typical|action=list&data=two+words|
+the longest answer|action=$long_action|
+the fatal response|$fatal_pairs|4194304
+CASES
+[ "$failed" -eq 0 ]
