@@ -34,12 +34,17 @@ fuzz:
 	    bash fuzz/run_fuzzer.sh run $(FUZZ_BUILD_DIR)/fuzz/$${target}_fuzzer $$target $(FUZZ_SECONDS) || exit 1; \
 	done
 
-# The release handler beside the floor program; writes bench/RESULTS.md.
+# The release handler beside its glibc and unconfined builds and the two
+# floor programs; writes bench/RESULTS.md.
 bench:
 	bash scripts/install-deps.sh bench
 	cmake -S . -B $(BUILD_DIR)
 	cmake --build $(BUILD_DIR) -j $(JOBS) --target handler
-	bash bench/run.sh $(BUILD_DIR)/handler
+	cmake -S . -B $(BUILD_DIR)/bench-glibc -DCGI_LIBC=glibc -DBUILD_TESTING=OFF
+	cmake --build $(BUILD_DIR)/bench-glibc -j $(JOBS) --target handler
+	cmake -S . -B $(BUILD_DIR)/bench-unconfined -DCGI_CONFINE=OFF -DBUILD_TESTING=OFF
+	cmake --build $(BUILD_DIR)/bench-unconfined -j $(JOBS) --target handler
+	bash bench/run.sh $(BUILD_DIR)/handler $(BUILD_DIR)/bench-glibc/handler $(BUILD_DIR)/bench-unconfined/handler
 
 clean:
 	rm -rf $(BUILD_DIR) $(FUZZ_BUILD_DIR)

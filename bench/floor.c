@@ -1,6 +1,6 @@
-/* The floor: the cheapest possible CGI answer, one write of a fixed response
- * and exit. Linked with -static, it is what the benchmark measures the
- * handler against. */
+/* The glibc floor: the cheapest CGI answer a C program makes, one write of a
+ * fixed response and exit. Linked with -static against glibc, it is one of
+ * the two floors the benchmark measures the handler against. */
 #include <unistd.h>
 
 int main(void) {

@@ -1,13 +1,19 @@
 #!/usr/bin/env bash
-# run.sh HANDLER
-# Measures HANDLER beside the floor program (bench/floor.c, linked -static)
-# in one run: instructions (callgrind), median wall time (hyperfine),
-# requests per second through lighttpd (wrk), and the largest request's peak
-# RSS and time. Prints one markdown table and writes it, with the machine and
-# tool versions, to bench/RESULTS.md. Talks to 127.0.0.1 only and stops every
-# process it starts by its PID.
+# run.sh HANDLER GLIBC_HANDLER UNCONFINED_HANDLER
+# Measures, side by side in one run, the release handler (musl), the same
+# handler linked against glibc, the handler built without its confinement,
+# and two floors: a static glibc program that writes a fixed answer
+# (bench/floor.c) and a program with no C library at all (bench/floor_nolibc.c).
+# For each: median wall time of a typical request (hyperfine, rotated rounds),
+# page faults of one run (perf stat, median), instructions (callgrind),
+# requests per second through lighttpd (wrk, alternated rounds), and the
+# largest request's time and peak RSS. Prints one table and writes it, with
+# the machine, tools and date, to bench/RESULTS.md. Talks to 127.0.0.1 only
+# and stops every process it starts by its PID.
 set -euo pipefail
 handler=$(realpath "$1")
+glibc_handler=$(realpath "$2")
+unconfined_handler=$(realpath "$3")
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(cd "$here/.." && pwd)
 source "$root/tests/web/lib.sh"
@@ -17,11 +23,17 @@ work=$(mktemp -d)
 trap 'stop_servers; rm -rf "$work"' EXIT
 
 cc -O2 -static -o "$work/floor" "$here/floor.c"
-# The same floor as a static-pie with packed relocations, linked as the
-# handler is: what position independence alone costs.
-cc -O2 -static-pie -Wl,-z,pack-relative-relocs -o "$work/floor-static-pie" "$here/floor.c"
+cc -O2 -nostdlib -static-pie -fPIE -fno-stack-protector -o "$work/floor-nolibc" "$here/floor_nolibc.c"
 cc -I"$root" -o "$work/node_size" "$here/node_size.c"
 node_size=$("$work/node_size")
+
+# The programs by short name; each table row is one of them.
+names=(musl glibc unconfined floor nolibc)
+declare -A program=([musl]=$handler [glibc]=$glibc_handler [unconfined]=$unconfined_handler
+    [floor]=$work/floor [nolibc]=$work/floor-nolibc)
+declare -A label=([musl]="handler, musl (the release program)" [glibc]="handler, glibc static-pie"
+    [unconfined]="handler, musl, without confinement" [floor]="glibc floor (\`-static\`)"
+    [nolibc]="no-libc floor")
 
 # A typical request, with the 20 variables lighttpd 1.4 sets for a CGI program.
 typical=(QUERY_STRING='action=list&data=two+words' SERVER_NAME=127.0.0.1
@@ -38,14 +50,26 @@ largest=("${typical[@]}")
 largest[0]="QUERY_STRING=$largest_query"
 
 expected_typical=$'Pragma: No-Cache\nContent-type: text/plain\n\nList: two words\n'
-[ "$(env -i "${typical[@]}" "$handler"; echo .)" = "$expected_typical." ] ||
-    { echo "the handler's answer to the typical request is wrong" >&2; exit 1; }
+for name in "${names[@]}"; do
+    [ "$(env -i "${typical[@]}" "${program[$name]}"; echo .)" = "$expected_typical." ] ||
+        { echo "${label[$name]}: the answer to the typical request is wrong" >&2; exit 1; }
+done
 
 instructions() { # PROGRAM ENV...
     local program=$1
     shift
     env -i "$@" valgrind --tool=callgrind --callgrind-out-file=/dev/null "$program" 2>&1 >/dev/null |
         sed -n -E 's/.*Collected : ([0-9]+).*/\1/p'
+}
+
+# Page faults of one run, as perf counts them for the process from its exec
+# on: the median of 21 runs.
+page_faults() { # PROGRAM ENV...
+    local program=$1
+    shift
+    for _ in $(seq 21); do
+        env -i "$@" perf stat -x, -e page-faults "$program" 2>&1 >/dev/null | grep page-faults | cut -d, -f1
+    done | sort -n | sed -n 11p
 }
 
 # Median wall time in microseconds of each program, over five rounds of
@@ -95,59 +119,91 @@ requests_per_second() { # PROGRAM
     sed -n -E 's/^Requests\/sec: *([0-9.]+).*/\1/p' "$work/wrk"
 }
 
-echo "Measuring instructions..." >&2
-handler_instructions=$(instructions "$handler" "${typical[@]}")
-floor_instructions=$(instructions "$work/floor" "${typical[@]}")
-floor_pie_instructions=$(instructions "$work/floor-static-pie" "${typical[@]}")
+median() { printf '%s\n' "$@" | sort -n | awk '{ v[NR] = $1 } END { printf "%.0f", v[int((NR + 1) / 2)] }'; }
+
+declare -A instr faults wall rps rss large
+echo "Measuring instructions and page faults..." >&2
+for name in "${names[@]}"; do
+    instr[$name]=$(instructions "${program[$name]}" "${typical[@]}")
+    faults[$name]=$(page_faults "${program[$name]}" "${typical[@]}")
+done
 
 echo "Measuring wall time..." >&2
-read -r handler_time floor_time floor_pie_time < <(median_times typical 700 "$handler" "$work/floor" "$work/floor-static-pie" | tr '\n' ' '; echo)
+paths=()
+for name in "${names[@]}"; do paths+=("${program[$name]}"); done
+mapfile -t times < <(median_times typical 500 "${paths[@]}")
+for i in "${!names[@]}"; do wall[${names[$i]}]=${times[$i]}; done
 
 echo "Measuring requests per second through lighttpd..." >&2
-handler_rps_runs=()
-floor_rps_runs=()
 # Rounds of a few seconds vary by some 10% on a small virtual machine, so the
-# two programs take turns for five rounds and each keeps its median round.
+# programs take turns for five rounds, each round in another order, and each
+# keeps its median round.
+declare -A rps_runs
+order=("${names[@]}")
 for round in 1 2 3 4 5; do
-    if [ $((round % 2)) -eq 1 ]; then
-        floor_rps_runs+=("$(requests_per_second "$work/floor")")
-        handler_rps_runs+=("$(requests_per_second "$handler")")
-    else
-        handler_rps_runs+=("$(requests_per_second "$handler")")
-        floor_rps_runs+=("$(requests_per_second "$work/floor")")
-    fi
+    for name in "${order[@]}"; do
+        rps_runs[$name]+=" $(requests_per_second "${program[$name]}")"
+    done
+    order=("${order[@]:1}" "${order[0]}")
 done
-median() { printf '%s\n' "$@" | sort -n | awk '{ v[NR] = $1 } END { printf "%.0f", v[int((NR + 1) / 2)] }'; }
-handler_rps=$(median "${handler_rps_runs[@]}")
-floor_rps=$(median "${floor_rps_runs[@]}")
+for name in "${names[@]}"; do
+    # shellcheck disable=SC2086
+    rps[$name]=$(median ${rps_runs[$name]})
+done
 
 echo "Measuring the largest request..." >&2
-answer=$(env -i "${largest[@]}" "$handler" | tail -n 1)
-[ "$answer" = "List: x" ] || { echo "the largest request was answered '$answer'" >&2; exit 1; }
-handler_rss=$(peak_rss_kib "$handler" "${largest[@]}")
-floor_rss=$(peak_rss_kib "$work/floor" "${largest[@]}")
-read -r handler_large_time floor_large_time < <(median_times largest 15 "$handler" "$work/floor" | tr '\n' ' '; echo)
+for name in musl glibc; do
+    answer=$(env -i "${largest[@]}" "${program[$name]}" | tail -n 1)
+    [ "$answer" = "List: x" ] || { echo "${label[$name]}: the largest request was answered '$answer'" >&2; exit 1; }
+done
+for name in musl glibc floor nolibc; do
+    rss[$name]=$(peak_rss_kib "${program[$name]}" "${largest[@]}")
+done
+mapfile -t times < <(median_times largest 15 "$handler" "$glibc_handler" "$work/floor" "$work/floor-nolibc")
+large=([musl]=${times[0]} [glibc]=${times[1]} [floor]=${times[2]} [nolibc]=${times[3]})
 rss_limit=$(((pairs * node_size + 1048576) / 1024))
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 holds() { awk -v r="$1" -v op="$2" -v t="$3" 'BEGIN { ok = (op == "<=") ? r <= t : r >= t; print ok ? "yes" : "**no**" }'; }
 
-i_ratio=$(ratio "$handler_instructions" "$floor_instructions")
-i_pie_ratio=$(ratio "$handler_instructions" "$floor_pie_instructions")
-t_ratio=$(ratio "$handler_time" "$floor_time")
-r_ratio=$(ratio "$handler_rps" "$floor_rps")
-l_ratio=$(ratio "$handler_large_time" "$floor_large_time")
-rss_ratio=$(ratio "$handler_rss" "$rss_limit")
+rows=""
+for name in "${names[@]}"; do
+    rows+="| ${label[$name]} | ${wall[$name]} | $(ratio "${wall[$name]}" "${wall[floor]}") | $(ratio "${wall[$name]}" "${wall[nolibc]}") | ${faults[$name]} | ${instr[$name]} | ${rps[$name]} | $(ratio "${rps[$name]}" "${rps[floor]}") |"$'\n'
+done
+t_floor=$(ratio "${wall[musl]}" "${wall[floor]}")
+t_nolibc=$(ratio "${wall[musl]}" "${wall[nolibc]}")
+r_floor=$(ratio "${rps[musl]}" "${rps[floor]}")
+rss_ratio=$(ratio "${rss[musl]}" "$rss_limit")
+confined_instr=$(ratio "${instr[musl]}" "${instr[unconfined]}")
+confined_wall=$(ratio "${wall[musl]}" "${wall[unconfined]}")
+confined_rps=$(ratio "${rps[musl]}" "${rps[unconfined]}")
 
 table=$(cat <<TABLE
-| measure | handler | floor (\`-static\`) | ratio | target | met |
-|---|---:|---:|---:|---|---|
-| instructions, typical request (callgrind) | $handler_instructions | $floor_instructions | $i_ratio | ≤ 1.5 | $(holds "$i_ratio" "<=" 1.5) |
-| median wall time, typical request (µs, hyperfine, median of 5 rounds) | $handler_time | $floor_time | $t_ratio | ≤ 1.15 | $(holds "$t_ratio" "<=" 1.15) |
-| requests/s through lighttpd (wrk -t2 -c8 -d4s, median of 5 rounds each) | $handler_rps | $floor_rps | $r_ratio | ≥ 0.95 | $(holds "$r_ratio" ">=" 0.95) |
-| peak RSS, largest request (KiB) | $handler_rss | $floor_rss | $rss_ratio of the limit $rss_limit | ≤ $pairs × $node_size B + 1 MiB | $(holds "$rss_ratio" "<=" 1) |
-| median wall time, largest request (µs) | $handler_large_time | $floor_large_time | $l_ratio | reported | |
-| reference: the floor linked \`-static-pie\` | instructions $floor_pie_instructions, wall $floor_pie_time µs | | handler/it: $i_pie_ratio instructions | | |
+Typical request:
+
+| program | median wall (µs) | × glibc floor | × no-libc floor | page faults | instructions | requests/s via lighttpd | × glibc floor |
+|---|---:|---:|---:|---:|---:|---:|---:|
+${rows%$'\n'}
+
+Largest request ($pairs pairs):
+
+| program | median wall (µs) | peak RSS (KiB) |
+|---|---:|---:|
+| ${label[musl]} | ${large[musl]} | ${rss[musl]} |
+| ${label[glibc]} | ${large[glibc]} | ${rss[glibc]} |
+| ${label[floor]} | ${large[floor]} | ${rss[floor]} |
+| ${label[nolibc]} | ${large[nolibc]} | ${rss[nolibc]} |
+
+Targets, for the release program:
+
+| target | measured | met |
+|---|---|---|
+| wall time ≤ 0.70 × the glibc floor | $t_floor | $(holds "$t_floor" "<=" 0.70) |
+| wall time ≤ 1.5 × the no-libc floor | $t_nolibc | $(holds "$t_nolibc" "<=" 1.5) |
+| page faults ≤ 12 | ${faults[musl]} | $(holds "${faults[musl]}" "<=" 12) |
+| requests/s ≥ 1.15 × the glibc floor's | $r_floor | $(holds "$r_floor" ">=" 1.15) |
+| largest request's peak RSS ≤ $pairs × $node_size B + 1 MiB = $rss_limit KiB | ${rss[musl]} KiB ($rss_ratio of it) | $(holds "$rss_ratio" "<=" 1) |
+| confinement within noise: confined / unconfined | instructions $confined_instr, wall $confined_wall, requests/s $confined_rps | reported |
 TABLE
 )
 echo "$table"
@@ -159,9 +215,11 @@ cat >"$here/RESULTS.md" <<RESULTS
 Written by \`make bench\` on $(date -u '+%Y-%m-%d %H:%M UTC').
 
 - Machine: $(nproc) cores, ${cpu:-unknown CPU}, $(free -g | awk '/^Mem:/ { print $2 }') GiB, Linux $(uname -r)
-- Tools: $(valgrind --version), $(hyperfine --version), $(wrk --version 2>&1 | head -n 1 | cut -d' ' -f1-2), $(lighttpd -v 2>&1 | head -n 1 | cut -d' ' -f1), $(cc --version | head -n 1)
+- Tools: $(valgrind --version), $(hyperfine --version), $(wrk --version 2>&1 | head -n 1 | cut -d' ' -f1-2), $(lighttpd -v 2>&1 | head -n 1 | cut -d' ' -f1), perf $(perf --version 2>/dev/null | awk '{ print $3 }'), $(cc --version | head -n 1), musl $(dpkg-query -W -f='${Version}' musl-dev 2>/dev/null || echo unknown)
 - Typical request: \`QUERY_STRING='action=list&data=two+words'\` with the other 19 variables lighttpd sets;
   largest request: $pairs pairs, ${#largest_query} characters.
+- Wall time: hyperfine, 500 runs a round, 5 rounds in rotated order, median of the rounds' medians.
+  Page faults: perf stat, median of 21 runs. Requests/s: wrk -t2 -c8 -d4s, 5 rounds in rotated order, median round.
 
 $table
 RESULTS
