@@ -1,6 +1,7 @@
 // The CGI program: one run answers one request with a header block and one
 // line of plain text chosen by the "action" parameter.
 #include "cgi/cgi.h"
+#include "handler/confine.h"
 #include "handler/relro.h"
 
 #include <stdio.h>
@@ -50,6 +51,8 @@ static void print_answer(const struct cgi_param *action, const struct cgi_param 
 }
 
 int main() {
+    // Confined first, so that nothing the request brings runs unconfined.
+    confine_process();
     protect_relro();
     setvbuf(stdout, output_buffer, _IOFBF, sizeof output_buffer);
     cgi_read_request();

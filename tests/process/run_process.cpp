@@ -93,6 +93,9 @@ ProcessResult run_process(const std::string &program, const ProcessOptions &opti
         if (options.report_start) {
             ptrace(PTRACE_TRACEME, 0, nullptr, nullptr);
         }
+        if (options.before_exec != nullptr) {
+            options.before_exec();
+        }
         execve(argv[0], argv.data(), envp.data());
         _exit(127);
     }

@@ -23,8 +23,9 @@ struct ProcessOptions {
     bool stdin_open_pipe = false;         // stdin: a pipe kept open (else /dev/null)
     rlim_t address_space_limit = 0;       // RLIMIT_AS for the child; 0 leaves it alone
     OutputTo output_to = OutputTo::pipe;
-    bool ignore_sigpipe = false; // the child starts with SIGPIPE ignored (else default)
-    bool report_start = false;   // trace the exec, to tell whether the kernel started it
+    bool ignore_sigpipe = false;     // the child starts with SIGPIPE ignored (else default)
+    bool report_start = false;       // trace the exec, to tell whether the kernel started it
+    void (*before_exec)() = nullptr; // run in the child just before the exec
     int timeout_seconds = 20;
 };
 
