@@ -6,7 +6,7 @@ JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 FUZZ_BUILD_DIR ?= build-fuzz
 
-.PHONY: build test serve fuzz bench clean
+.PHONY: build test serve fuzz bench deb clean
 
 build:
 	bash scripts/install-deps.sh build
@@ -46,5 +46,10 @@ bench:
 	cmake --build $(BUILD_DIR)/bench-unconfined -j $(JOBS) --target handler
 	bash bench/run.sh $(BUILD_DIR)/handler $(BUILD_DIR)/bench-glibc/handler $(BUILD_DIR)/bench-unconfined/handler
 
+# Debian packages of the program and of the toolkit, into dist/.
+deb:
+	bash scripts/install-deps.sh deb
+	bash scripts/build-deb.sh dist
+
 clean:
-	rm -rf $(BUILD_DIR) $(FUZZ_BUILD_DIR)
+	rm -rf $(BUILD_DIR) $(FUZZ_BUILD_DIR) dist

@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
 # install-deps.sh GOAL...
 # Installs, from Debian's packages, whatever the named goals need and this
-# machine lacks; uses sudo when not root. Goals: build, serve, test, fuzz, bench.
+# machine lacks; uses sudo when not root. Goals: build, serve, test, fuzz,
+# bench, deb.
 set -euo pipefail
 
 packages_for() {
     case $1 in
     build) echo "g++ cmake make musl-tools libseccomp-dev" ;;
     serve) echo "g++ cmake make musl-tools libseccomp-dev lighttpd curl" ;;
-    test) echo "g++ cmake make musl-tools libseccomp-dev libgtest-dev lighttpd curl wrk valgrind binutils clang libclang-rt-14-dev apache2 nginx fcgiwrap busybox strace util-linux pkg-config groff-base man-db" ;;
+    test) echo "g++ cmake make musl-tools libseccomp-dev libgtest-dev lighttpd curl wrk valgrind binutils clang libclang-rt-14-dev apache2 nginx fcgiwrap busybox strace util-linux pkg-config groff-base man-db dpkg-dev debhelper lintian" ;;
     fuzz) echo "cmake make clang libclang-rt-14-dev" ;;
+    deb) echo "g++ cmake make musl-tools libseccomp-dev libgtest-dev pkg-config dpkg-dev debhelper lintian" ;;
     bench) echo "g++ cmake make musl-tools libseccomp-dev valgrind hyperfine lighttpd wrk curl time linux-perf" ;;
     *)
         echo "install-deps.sh: unknown goal '$1'" >&2

@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# build-deb.sh OUT_DIR
+# Builds the Debian binary packages (cgi-handler and libcgi-handler-dev) from
+# this source tree with dpkg-buildpackage and debhelper, and copies them into
+# OUT_DIR. The version is the CMake project's, written into the changelog of
+# a copy of the tree, so that it is set in CMakeLists.txt alone. The package
+# build runs the test suite unless DEB_BUILD_OPTIONS has nocheck.
+set -euo pipefail
+out=$(mkdir -p "$1" && cd "$1" && pwd)
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+
+version=$(sed -n -E 's/^project\([a-z_]+ VERSION ([0-9.]+).*/\1/p' "$root/CMakeLists.txt")
+[ -n "$version" ] || { echo "build-deb.sh: no project version in CMakeLists.txt" >&2; exit 1; }
+maintainer=$(sed -n 's/^Maintainer: //p' "$root/debian/control")
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+tree=$work/cgi-handler-$version
+mkdir "$tree"
+# The tree without build folders, packages made before, or version control.
+tar -C "$root" --exclude='./build*' --exclude='./dist' --exclude='./.git' -cf - . | tar -C "$tree" -xf -
+cat >"$tree/debian/changelog" <<CHANGELOG
+cgi-handler ($version) unstable; urgency=medium
+
+  * Version $version, packaged from the source tree.
+
+ -- $maintainer  $(date -R)
+CHANGELOG
+
+(cd "$tree" && dpkg-buildpackage -b -us -uc) >"$work/build.log" 2>&1 || {
+    tail -n 40 "$work/build.log"
+    echo "build-deb.sh: dpkg-buildpackage failed; the whole log was $work/build.log" >&2
+    exit 1
+}
+arch=$(dpkg --print-architecture)
+for package in cgi-handler libcgi-handler-dev; do
+    cp "$work/${package}_${version}_${arch}.deb" "$out/"
+    echo "$out/${package}_${version}_${arch}.deb"
+done
