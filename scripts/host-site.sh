@@ -27,6 +27,9 @@ mkdir -p "$work_dir/htdocs" "$cgi_dir" "$work_dir/run"
 chmod 755 "$work_dir" "$work_dir/htdocs" "$cgi_dir"
 cp "$handler" "$cgi_dir/handler"
 chmod 755 "$cgi_dir/handler"
+# The first page: what the program does, and a form to try it.
+cp "$root/deploy/index.html" "$work_dir/htdocs/index.html"
+chmod 644 "$work_dir/htdocs/index.html"
 # fcgiwrap, running as the workers' user, creates its socket here.
 [ "$(id -u)" -eq 0 ] && chown "$run_user:$run_group" "$work_dir/run"
 

@@ -29,7 +29,7 @@ if ! kill -0 "$server_pid" 2>/dev/null; then
     echo "lighttpd could not serve on 127.0.0.1:$port (is the port taken? try PORT=...)" >&2
     exit 1
 fi
-echo "Serving on 127.0.0.1:$port. Try:"
+echo "Serving on 127.0.0.1:$port. Open http://127.0.0.1:$port/ in a browser, or try:"
 echo "  curl 'http://127.0.0.1:$port/cgi-bin/handler?action=list&data=two+words'"
 echo "Press Ctrl-C to stop."
 wait "$server_pid"
