@@ -63,6 +63,26 @@ wait_until_serving() {
     return 1
 }
 
+# serve_with_lighttpd WORK_DIR HANDLER
+# Lays out the site of `make serve` under WORK_DIR and serves HANDLER with
+# lighttpd on a free port of 127.0.0.1, trying five ports at the most; sets
+# `serving` to the port. Needs `root`, the project's folder.
+serve_with_lighttpd() {
+    local work=$1 handler=$2 port config
+    serving=
+    for _ in 1 2 3 4 5; do
+        port=$(random_free_port) || return 1
+        config=$("$root/scripts/host-site.sh" lighttpd "$work/site-$port" "$port" "$handler") || return 1
+        start_server lighttpd -D -f "$config"
+        if wait_until_serving "http://127.0.0.1:$port/"; then
+            serving=$port
+            return 0
+        fi
+        stop_servers
+    done
+    return 1
+}
+
 fail_check() {
     checks_failed=$((checks_failed + 1))
     echo "FAIL: $*"

@@ -23,18 +23,7 @@ work=$(mktemp -d)
 trap 'stop_servers; rm -rf "$work"' EXIT
 web_cases >"$work/cases"
 
-serving=
-for _ in 1 2 3 4 5; do
-    port=$(random_free_port) || break
-    config=$("$root/scripts/host-site.sh" lighttpd "$work/site-$port" "$port" "$handler") || break
-    start_server lighttpd -D -f "$config"
-    if wait_until_serving "http://127.0.0.1:$port/"; then
-        serving=$port
-        break
-    fi
-    stop_servers
-done
-[ -n "$serving" ] || { echo "FAIL: lighttpd did not start serving"; exit 1; }
+serve_with_lighttpd "$work" "$handler" || { echo "FAIL: lighttpd did not start serving"; exit 1; }
 
 connections=$(wc -l <"$work/cases")
 per_thread=$(((requests + connections - 1) / connections))

@@ -19,18 +19,7 @@ work=$(mktemp -d)
 chmod 755 "$work"
 trap 'stop_servers; rm -rf "$work"' EXIT
 
-serving=
-for _ in 1 2 3 4 5; do
-    port=$(random_free_port) || break
-    config=$("$root/scripts/host-site.sh" lighttpd "$work/site-$port" "$port" "$handler") || break
-    start_server lighttpd -D -f "$config"
-    if wait_until_serving "http://127.0.0.1:$port/"; then
-        serving=$port
-        break
-    fi
-    stop_servers
-done
-[ -n "$serving" ] || { echo "FAIL: lighttpd did not start serving"; exit 1; }
+serve_with_lighttpd "$work" "$handler" || { echo "FAIL: lighttpd did not start serving"; exit 1; }
 base=http://127.0.0.1:$serving
 
 status=$(curl -s --max-time 10 -D "$work/headers" -o "$work/page" -w '%{http_code}' "$base/")
