@@ -32,6 +32,8 @@ CHANGELOG
     echo "build-deb.sh: dpkg-buildpackage failed; the whole log was $work/build.log" >&2
     exit 1
 }
+# The test suite's closing line, when the package build ran it.
+grep -E '^[0-9]+% tests passed' "$work/build.log" | sed 's/^/package build: /' >&2 || true
 arch=$(dpkg --print-architecture)
 for package in cgi-handler libcgi-handler-dev; do
     cp "$work/${package}_${version}_${arch}.deb" "$out/"
