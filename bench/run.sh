@@ -126,7 +126,7 @@ requests_per_second() { # PROGRAM
 
 median() { printf '%s\n' "$@" | sort -n | awk '{ v[NR] = $1 } END { printf "%.0f", v[int((NR + 1) / 2)] }'; }
 
-declare -A instr faults wall rps rss large
+declare -A instr faults wall rps rss large t_floor t_nolibc r_floor
 echo "Measuring instructions and page faults..." >&2
 for name in "${names[@]}"; do
     instr[$name]=$(instructions "${program[$name]}" "${typical[@]}")
@@ -175,9 +175,11 @@ rows=""
 for name in "${names[@]}"; do
     rows+="| ${label[$name]} | ${wall[$name]} | $(ratio "${wall[$name]}" "${wall[floor]}") | $(ratio "${wall[$name]}" "${wall[nolibc]}") | ${faults[$name]} | ${instr[$name]} | ${rps[$name]} | $(ratio "${rps[$name]}" "${rps[floor]}") |"$'\n'
 done
-t_floor=$(ratio "${wall[musl]}" "${wall[floor]}")
-t_nolibc=$(ratio "${wall[musl]}" "${wall[nolibc]}")
-r_floor=$(ratio "${rps[musl]}" "${rps[floor]}")
+for name in musl unconfined; do
+    t_floor[$name]=$(ratio "${wall[$name]}" "${wall[floor]}")
+    t_nolibc[$name]=$(ratio "${wall[$name]}" "${wall[nolibc]}")
+    r_floor[$name]=$(ratio "${rps[$name]}" "${rps[floor]}")
+done
 rss_ratio=$(ratio "${rss[musl]}" "$rss_limit")
 confined_instr=$(ratio "${instr[musl]}" "${instr[unconfined]}")
 confined_wall=$(ratio "${wall[musl]}" "${wall[unconfined]}")
@@ -199,16 +201,16 @@ Largest request ($pairs pairs):
 | ${label[floor]} | ${large[floor]} | ${rss[floor]} |
 | ${label[nolibc]} | ${large[nolibc]} | ${rss[nolibc]} |
 
-Targets, for the release program:
+Targets, for the release program, and for the same program without its confinement:
 
-| target | measured | met |
-|---|---|---|
-| wall time ≤ 0.70 × the glibc floor | $t_floor | $(holds "$t_floor" "<=" 0.70) |
-| wall time ≤ 1.5 × the no-libc floor | $t_nolibc | $(holds "$t_nolibc" "<=" 1.5) |
-| page faults ≤ 12 | ${faults[musl]} | $(holds "${faults[musl]}" "<=" 12) |
-| requests/s ≥ 1.15 × the glibc floor's | $r_floor | $(holds "$r_floor" ">=" 1.15) |
-| largest request's peak RSS ≤ $pairs × $node_size B + 1 MiB = $rss_limit KiB | ${rss[musl]} KiB ($rss_ratio of it) | $(holds "$rss_ratio" "<=" 1) |
-| confinement within noise: confined / unconfined | instructions $confined_instr (user space; the filter runs in the kernel), wall $confined_wall, requests/s $confined_rps | reported |
+| target | release program | met | without confinement | met |
+|---|---|---|---|---|
+| wall time ≤ 0.70 × the glibc floor | ${t_floor[musl]} | $(holds "${t_floor[musl]}" "<=" 0.70) | ${t_floor[unconfined]} | $(holds "${t_floor[unconfined]}" "<=" 0.70) |
+| wall time ≤ 1.5 × the no-libc floor | ${t_nolibc[musl]} | $(holds "${t_nolibc[musl]}" "<=" 1.5) | ${t_nolibc[unconfined]} | $(holds "${t_nolibc[unconfined]}" "<=" 1.5) |
+| page faults ≤ 12 | ${faults[musl]} | $(holds "${faults[musl]}" "<=" 12) | ${faults[unconfined]} | $(holds "${faults[unconfined]}" "<=" 12) |
+| requests/s ≥ 1.15 × the glibc floor's | ${r_floor[musl]} | $(holds "${r_floor[musl]}" ">=" 1.15) | ${r_floor[unconfined]} | $(holds "${r_floor[unconfined]}" ">=" 1.15) |
+| largest request's peak RSS ≤ $pairs × $node_size B + 1 MiB = $rss_limit KiB | ${rss[musl]} KiB ($rss_ratio of it) | $(holds "$rss_ratio" "<=" 1) | | |
+| confinement within noise: confined / unconfined | instructions $confined_instr (user space; the filter runs in the kernel), wall $confined_wall, requests/s $confined_rps | reported | | |
 TABLE
 )
 echo "$table"
