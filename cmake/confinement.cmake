@@ -33,30 +33,11 @@ add_custom_command(OUTPUT ${confinement_dir}/confinement_filter.h
     COMMENT "Generating the handler's seccomp filter")
 add_custom_target(confinement_filter DEPENDS ${confinement_dir}/confinement_filter.h)
 
-# Kernel headers (linux/seccomp.h, linux/filter.h) are the same for every C
-# library; the musl build finds them through a folder of links, so that
-# musl's include path gains nothing else of glibc's.
-set(kernel_headers_dir ${confinement_dir}/kernel-headers)
-file(MAKE_DIRECTORY ${kernel_headers_dir})
-foreach(folder linux asm-generic)
-    file(CREATE_LINK /usr/include/${folder} ${kernel_headers_dir}/${folder} SYMBOLIC)
-endforeach()
-execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-multiarch
-    OUTPUT_VARIABLE multiarch OUTPUT_STRIP_TRAILING_WHITESPACE)
-if(EXISTS /usr/include/${multiarch}/asm)
-    file(CREATE_LINK /usr/include/${multiarch}/asm ${kernel_headers_dir}/asm SYMBOLIC)
-else()
-    file(CREATE_LINK /usr/include/asm ${kernel_headers_dir}/asm SYMBOLIC)
-endif()
-
 # confine_process() for any program built with the filter: the handler and
 # the confinement test.
 function(cgi_add_confinement target)
     add_dependencies(${target} confinement_filter)
     target_compile_definitions(${target} PRIVATE CGI_CONFINE)
     target_include_directories(${target} PRIVATE ${confinement_dir})
-    if(target STREQUAL "handler" AND CGI_HANDLER_LIBC STREQUAL "musl")
-        target_compile_options(handler PRIVATE "SHELL:-idirafter ${kernel_headers_dir}")
-    endif()
 endfunction()
 cgi_add_confinement(handler)

@@ -62,8 +62,25 @@ message(STATUS "musl: the handler is linked against ${CGI_MUSL_LIBRARY_DIR}/libc
 # like). Without exceptions, RTTI and guarded statics, nothing refers to
 # libstdc++ or libsupc++. musl has no _FORTIFY_SOURCE; the stack protector
 # it supports, through the same canary as glibc.
+#
+# The kernel's headers (linux/, asm/, asm-generic/) are the same for every C
+# library; they come after musl's through a folder of links to them alone,
+# so that the include path gains nothing else of glibc's.
+set(kernel_headers_dir ${CMAKE_BINARY_DIR}/musl-kernel-headers)
+file(MAKE_DIRECTORY ${kernel_headers_dir})
+execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-multiarch
+    OUTPUT_VARIABLE multiarch OUTPUT_STRIP_TRAILING_WHITESPACE)
+set(asm_folder ${multiarch}/asm)
+if(NOT EXISTS /usr/include/${asm_folder})
+    set(asm_folder asm)
+endif()
+foreach(folder linux asm-generic ${asm_folder})
+    get_filename_component(name ${folder} NAME)
+    file(CREATE_LINK /usr/include/${folder} ${kernel_headers_dir}/${name} SYMBOLIC)
+endforeach()
 set(musl_compile_options
     -nostdinc "SHELL:-isystem ${CGI_MUSL_INCLUDE_DIR}" "SHELL:-isystem ${compiler_include_dir}"
+    "SHELL:-idirafter ${kernel_headers_dir}"
     -fno-exceptions -fno-rtti -fno-threadsafe-statics -U_FORTIFY_SOURCE)
 
 add_library(cgi_musl OBJECT ${cgi_sources})
@@ -71,6 +88,8 @@ target_include_directories(cgi_musl PRIVATE ${PROJECT_SOURCE_DIR})
 target_compile_options(cgi_musl PRIVATE ${musl_compile_options})
 
 target_compile_options(handler PRIVATE ${musl_compile_options})
+# musl's start-up leaves RELRO writable: the program protects it itself.
+target_compile_definitions(handler PRIVATE HANDLER_PROTECT_RELRO)
 target_sources(handler PRIVATE $<TARGET_OBJECTS:cgi_musl>)
 
 # No default start files or libraries: musl's self-relocating rcrt1.o and

@@ -1,5 +1,7 @@
 #include "handler/relro.h"
 
+#if defined(HANDLER_PROTECT_RELRO)
+
 #include <elf.h>
 #include <stdint.h>
 #include <sys/mman.h>
@@ -43,3 +45,9 @@ void protect_relro(void) {
         }
     }
 }
+
+#else
+
+void protect_relro(void) {}
+
+#endif
