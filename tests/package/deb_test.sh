@@ -13,12 +13,8 @@ if [ -n "${CGI_IN_PACKAGE_BUILD:-}" ]; then
     echo "SKIPPED: running inside the package build it would test"
     exit 77
 fi
-for tool in dpkg-buildpackage:dpkg-dev dh:debhelper lintian:lintian pkg-config:pkg-config; do
-    if ! command -v "${tool%%:*}" >/dev/null; then
-        echo "SKIPPED: ${tool%%:*} is not installed (Debian package ${tool#*:})"
-        exit 77
-    fi
-done
+source "$here/../require.sh"
+skip_unless_installed dpkg-buildpackage:dpkg-dev dh:debhelper lintian pkg-config
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 failed=0

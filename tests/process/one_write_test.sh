@@ -6,10 +6,8 @@
 # (skipped) when strace is not installed.
 set -uo pipefail
 handler=$1
-if ! command -v strace >/dev/null; then
-    echo "SKIPPED: strace is not installed (Debian package strace)"
-    exit 77
-fi
+source "$(dirname "${BASH_SOURCE[0]}")/../require.sh"
+skip_unless_installed strace
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 failed=0

@@ -13,6 +13,7 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(cd "$here/../.." && pwd)
 source "$here/lib.sh"
 source "$here/cases.sh"
+source "$here/../require.sh"
 PATH=$PATH:/usr/sbin:/sbin
 
 work=$(mktemp -d)
@@ -59,22 +60,12 @@ start_busybox() {
     start_server busybox httpd -f -p "127.0.0.1:$1" -h "$work/site-$1/htdocs" -c "$config" "${user[@]}"
 }
 
-require() { # COMMAND PACKAGE
-    if ! command -v "$1" >/dev/null; then
-        echo "SKIPPED: $1 is not installed (Debian package $2)"
-        exit 77
-    fi
-}
-
 case $host in
-lighttpd) require lighttpd lighttpd ;;
-apache) require apache2 apache2 ;;
-nginx)
-    require nginx nginx
-    require fcgiwrap fcgiwrap
-    ;;
+lighttpd) skip_unless_installed lighttpd ;;
+apache) skip_unless_installed apache2 ;;
+nginx) skip_unless_installed nginx fcgiwrap ;;
 busybox)
-    require busybox busybox
+    skip_unless_installed busybox
     busybox httpd --help >/dev/null 2>&1 || {
         echo "SKIPPED: this busybox has no httpd applet"
         exit 77

@@ -10,14 +10,10 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(cd "$here/../.." && pwd)
 source "$here/lib.sh"
 source "$here/cases.sh"
+source "$here/../require.sh"
 PATH=$PATH:/usr/sbin:/sbin
 
-for tool in lighttpd wrk; do
-    if ! command -v "$tool" >/dev/null; then
-        echo "SKIPPED: $tool is not installed (Debian package $tool)"
-        exit 77
-    fi
-done
+skip_unless_installed lighttpd wrk
 
 work=$(mktemp -d)
 trap 'stop_servers; rm -rf "$work"' EXIT

@@ -10,11 +10,9 @@ handler=$1
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(cd "$here/../.." && pwd)
 source "$here/lib.sh"
+source "$here/../require.sh"
 PATH=$PATH:/usr/sbin:/sbin
-if ! command -v lighttpd >/dev/null; then
-    echo "SKIPPED: lighttpd is not installed (Debian package lighttpd)"
-    exit 77
-fi
+skip_unless_installed lighttpd
 work=$(mktemp -d)
 chmod 755 "$work"
 trap 'stop_servers; rm -rf "$work"' EXIT
