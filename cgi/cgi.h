@@ -1,7 +1,8 @@
 /*
  * cgi.h - a tiny toolkit for CGI programs that serve one request per process.
  *
- * A CGI program calls cgi_read_request() once, then reads parameters with
+ * A CGI program calls cgi_read_request() once (or its two halves,
+ * cgi_prepare_request() and cgi_decode_request()), then reads parameters with
  * cgi_get_param() and writes its response to standard output. Everything the
  * toolkit learns lives in the one record `cgi_request`, in static storage.
  * Texts are NUL-terminated byte strings; no character encoding is assumed.
@@ -44,7 +45,8 @@ enum {
 enum { CGI_STATUS_OUT_OF_MEMORY = 4, CGI_STATUS_OUTPUT_FAILED = EX_IOERR };
 
 /* One decoded parameter. Stored nodes always have a non-empty name and value
- * with no NUL byte inside. Nodes belong to the list and are never freed. */
+ * with no NUL byte inside. The nodes of a request lie in one block that the
+ * toolkit owns and frees only when a new request is prepared. */
 struct cgi_param {
     char name[CGI_TEXT_SIZE];  /* decoded name, 1 to 1022 bytes */
     char value[CGI_TEXT_SIZE]; /* decoded value, 1 to 1022 bytes */
@@ -69,7 +71,8 @@ extern struct cgi_request cgi_request;
 /*
  * Fills `cgi_request` from the environment: SERVER_NAME, SCRIPT_NAME,
  * REMOTE_ADDR and QUERY_STRING (an unset variable reads as empty), the time,
- * and the parameters decoded from the query string. Call it once, first.
+ * and the parameters decoded from the query string. Call it once, first. It
+ * is cgi_prepare_request() followed by cgi_decode_request().
  *
  * The query string is a list of name=value pairs joined by '&'; '+' decodes to
  * a space and '%' with two hex digits to that byte, while any other '%' is
@@ -79,11 +82,35 @@ extern struct cgi_request cgi_request;
  * Overlong texts are cut silently: each name and value to its first 1022
  * bytes, the query string to its first 65534.
  *
- * Reads no other variable and never reads standard input. When a parameter
+ * Reads no other variable and never reads standard input. When the parameters
  * cannot be allocated it does not return: it calls
  * cgi_fatal(CGI_STATUS_OUT_OF_MEMORY).
  */
 void cgi_read_request(void);
+
+/*
+ * The first half of cgi_read_request(): everything that needs the system.
+ * Captures the four variables, reads the clock, and allocates in one block
+ * every node the query string can yield, counted by its separators ('=' ends
+ * a name, '&' a value; a pair with an empty name or value takes no node).
+ * Leaves `params` null. When the block cannot be allocated it does not
+ * return: it calls cgi_fatal(CGI_STATUS_OUT_OF_MEMORY), so a request too
+ * large for the memory it may use fails here, before anything is decoded.
+ *
+ * Called again, it starts afresh and frees the block of the previous call:
+ * nodes found before are then gone.
+ */
+void cgi_prepare_request(void);
+
+/*
+ * The second half: decodes `cgi_request.query_string` into the prepared
+ * block and links the list in `params`. Allocates nothing and makes no
+ * system call, so a program may confine itself between the two halves to
+ * calls that serve its answer alone (read, write, exit). It stores at most
+ * the nodes prepared: change the query string in between and the pairs
+ * beyond them are dropped.
+ */
+void cgi_decode_request(void);
 
 /*
  * Returns the occurrence-th parameter named `name`, comparing the whole name

@@ -3,7 +3,6 @@
 #include "cgi/bounded_copy.h"
 #include "cgi/cgi.h"
 
-#include <stdlib.h>
 #include <string.h>
 
 namespace {
@@ -15,7 +14,9 @@ struct decode_scratch {
     char halves[2][CGI_TEXT_SIZE];
     int current; // NAME_HALF or VALUE_HALF
     size_t position;
-    struct cgi_param *last; // the list's last node, where the next pair is linked
+    struct cgi_param *nodes; // the block that stored pairs go into, in order
+    size_t capacity;
+    size_t stored;
 };
 
 enum { NAME_HALF = 0, VALUE_HALF = 1 };
@@ -56,21 +57,21 @@ void end_half(decode_scratch &scratch) {
     scratch.halves[scratch.current][scratch.position] = '\0';
 }
 
+// The block was sized by cgi_count_params, which never counts fewer pairs
+// than are stored; the check keeps a block sized otherwise from overrunning.
 void append_param(decode_scratch &scratch) {
-    struct cgi_param *node = static_cast<struct cgi_param *>(malloc(sizeof *node));
-    if (node == nullptr) {
-        cgi_fatal(CGI_STATUS_OUT_OF_MEMORY);
+    if (scratch.stored >= scratch.capacity) {
+        return;
     }
+    struct cgi_param *node = &scratch.nodes[scratch.stored];
     // A half may hold 1023 bytes; the node keeps 1022, like every kept text.
     cgi_copy_bounded(node->name, sizeof node->name - 1, scratch.halves[NAME_HALF]);
     cgi_copy_bounded(node->value, sizeof node->value - 1, scratch.halves[VALUE_HALF]);
     node->next = nullptr;
-    if (scratch.last == nullptr) {
-        cgi_request.params = node;
-    } else {
-        scratch.last->next = node;
+    if (scratch.stored > 0) {
+        scratch.nodes[scratch.stored - 1].next = node;
     }
-    scratch.last = node;
+    ++scratch.stored;
 }
 
 // A pair is stored only when both halves are non-empty; a half that starts
@@ -85,18 +86,41 @@ void finish_pair(decode_scratch &scratch) {
 
 } // namespace
 
-void cgi_decode_query_string(const char *query_string) {
+// The decoder's own separator rules on the raw bytes: '=' ends a name, '&'
+// ends a value, each only in its own half. An escape's two hex digits are
+// never a separator, so skipping them or not changes nothing here.
+size_t cgi_count_params(const char *query_string) {
+    size_t count = 0;
+    bool in_value = false;
+    bool has_name = false;
+    bool has_value = false;
+    for (const char *byte = query_string; *byte != '\0'; ++byte) {
+        if (!in_value && *byte == '=') {
+            in_value = true;
+        } else if (in_value && *byte == '&') {
+            count += has_name && has_value ? 1 : 0;
+            in_value = has_name = has_value = false;
+        } else if (in_value) {
+            has_value = true;
+        } else {
+            has_name = true;
+        }
+    }
+    return count + (has_name && has_value ? 1 : 0);
+}
+
+size_t cgi_decode_query_string(const char *query_string, struct cgi_param *nodes, size_t capacity) {
     decode_scratch scratch;
     scratch.halves[NAME_HALF][0] = '\0';
     scratch.halves[VALUE_HALF][0] = '\0';
     scratch.current = NAME_HALF;
     scratch.position = 0;
-    scratch.last = cgi_request.params;
-    while (scratch.last != nullptr && scratch.last->next != nullptr) {
-        scratch.last = scratch.last->next;
-    }
+    scratch.nodes = nodes;
+    scratch.capacity = nodes != nullptr ? capacity : 0;
+    scratch.stored = 0;
+    cgi_request.params = nullptr;
     if (query_string[0] == '\0') {
-        return;
+        return 0;
     }
 
     const size_t length = strlen(query_string);
@@ -127,4 +151,6 @@ void cgi_decode_query_string(const char *query_string) {
     }
     end_half(scratch);
     finish_pair(scratch);
+    cgi_request.params = scratch.stored > 0 ? &nodes[0] : nullptr;
+    return scratch.stored;
 }

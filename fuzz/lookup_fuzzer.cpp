@@ -5,7 +5,6 @@
 #include "test_list.h"
 
 #include "cgi/cgi.h"
-#include "cgi/query_decode.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -49,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const std::string name = rest.substr(0, newline).c_str();
     const std::string query = newline == std::string::npos ? "" : rest.substr(newline + 1).c_str();
 
-    cgi_decode_query_string(query.c_str());
+    decode(query);
     check_param_list(model_decode(query));
     check_lookup(name, occurrence);
     int position = 0;
@@ -57,6 +56,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         check_lookup(node->name, ++position % 4 - 1);
         check_lookup(node->name, position);
     }
-    clear_param_list();
     return 0;
 }

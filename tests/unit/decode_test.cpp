@@ -18,7 +18,6 @@ void expect_decodes(const std::vector<DecodeCase> &cases) {
         SCOPED_TRACE(std::string(c.description) + ": query '" + c.query + "'");
         EXPECT_EQ(decode(c.query), c.expected);
     }
-    clear_param_list();
 }
 
 TEST(Decode, SplitsPairsOnRawSeparatorsEachInItsOwnHalf) {
@@ -123,11 +122,54 @@ TEST(Decode, CountsDecodedBytesNotTextBytesAgainstTheLimit) {
     });
 }
 
-TEST(Decode, LinksNewPairsBehindAnExistingList) {
-    ASSERT_EQ(decode("a=1").size(), 1u);
-    cgi_decode_query_string("b=2&c=3");
-    EXPECT_EQ(stored_pairs(), (Pairs{{"a", "1"}, {"b", "2"}, {"c", "3"}}));
-    clear_param_list();
+// The block decoding stores into is sized by a scan of the raw separators,
+// so the scan may never count fewer nodes than decoding stores.
+TEST(Decode, CountsEveryNodeDecodingCanStoreBeforeDecoding) {
+    struct Case {
+        const char *description;
+        std::string query;
+        size_t count;
+        size_t stored;
+    };
+    std::string most_pairs;
+    for (int i = 0; i < 16383; ++i) {
+        most_pairs += "a=1&";
+    }
+    most_pairs += "b=";
+    ASSERT_EQ(most_pairs.size(), 65534u);
+    const Case cases[] = {
+        {"no pairs", "", 0, 0},
+        {"a decoded NUL first in a name", "%00k=v", 1, 0},
+        {"a decoded NUL first in a value", "k=%00&j=1", 2, 1},
+        {"decoded NULs first in both", "%00=%00", 1, 0},
+        {"a decoded NUL later in a value", "k=a%00", 1, 1},
+        {"'&' inside a name", "a&b=d", 1, 1},
+        {"'=' inside a value", "a=b=d&c==", 2, 2},
+        {"escaped separators", "%3D=%26&%26=%3D", 2, 2},
+        {"a cut escape as the whole value", "k=%4", 1, 1},
+        {"a trailing '&'", "a=1&", 1, 1},
+        {"trailing separators", "a=1&&=&", 1, 1},
+        {"a pair without a value at the end", "a=1&b=", 1, 1},
+        {"a name alone at the end", "a=1&b", 1, 1},
+        {"lone separators", "&=&=&", 0, 0},
+        {"65,534 characters of the shortest pairs", most_pairs, 16383, 16383},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.description) + ": query '" + c.query.substr(0, 40) + "'");
+        EXPECT_EQ(cgi_count_params(c.query.c_str()), c.count);
+        EXPECT_EQ(decode(c.query).size(), c.stored);
+    }
+}
+
+TEST(Decode, DropsPairsBeyondTheBlockInsteadOfOverrunningIt) {
+    std::vector<struct cgi_param> block(3);
+    block[2].name[0] = 'u'; // the guard node: decoding must leave it alone
+    block[2].name[1] = '\0';
+    EXPECT_EQ(cgi_decode_query_string("a=1&b=2&c=3&d=4", block.data(), 2), 2u);
+    EXPECT_EQ(stored_pairs(), (Pairs{{"a", "1"}, {"b", "2"}}));
+    EXPECT_STREQ(block[2].name, "u");
+    EXPECT_EQ(cgi_decode_query_string("a=1", nullptr, 0), 0u);
+    EXPECT_EQ(cgi_request.params, nullptr);
 }
 
 } // namespace

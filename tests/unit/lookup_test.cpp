@@ -29,7 +29,6 @@ void expect_lookups(const std::string &query, const std::vector<LookupCase> &cas
             EXPECT_TRUE(strcasecmp(found->name, c.name) == 0) << found->name;
         }
     }
-    clear_param_list();
 }
 
 TEST(Lookup, FindsNothingInAnEmptyList) {

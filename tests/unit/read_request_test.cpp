@@ -21,7 +21,6 @@ void set_or_unset(const char *variable, const std::string *value) {
 // Reads a request with QUERY_STRING set to `query` (or unset when null) and
 // the other three variables unset.
 void read_with_query(const std::string *query) {
-    clear_param_list();
     unsetenv("SERVER_NAME");
     unsetenv("SCRIPT_NAME");
     unsetenv("REMOTE_ADDR");
@@ -34,7 +33,6 @@ TEST(ReadRequest, CapturesTheFourVariablesAndTheTime) {
     setenv("SCRIPT_NAME", "/cgi-bin/handler", 1);
     setenv("REMOTE_ADDR", "127.0.0.1", 1);
     setenv("QUERY_STRING", "a=1&b=2", 1);
-    clear_param_list();
     const time_t before = time(nullptr);
     cgi_read_request();
     const time_t after = time(nullptr);
@@ -45,7 +43,6 @@ TEST(ReadRequest, CapturesTheFourVariablesAndTheTime) {
     EXPECT_GE(cgi_request.request_time, before);
     EXPECT_LE(cgi_request.request_time, after);
     EXPECT_EQ(stored_pairs(), (Pairs{{"a", "1"}, {"b", "2"}}));
-    clear_param_list();
 }
 
 TEST(ReadRequest, CapturesUnsetVariablesAsEmptyTexts) {
@@ -70,7 +67,6 @@ TEST(ReadRequest, CutsEachVariableOneBelowItsBuffer) {
         for (int v = 0; v < 3; ++v) {
             SCOPED_TRACE(std::string(variables[v]) + " of " + std::to_string(c.length) + " bytes");
             setenv(variables[v], value.c_str(), 1);
-            clear_param_list();
             cgi_read_request();
             EXPECT_EQ(std::string(fields[v]), value.substr(0, c.kept));
             unsetenv(variables[v]);
@@ -115,7 +111,6 @@ TEST(ReadRequest, DecodesOnlyTheFirst65534CharactersOfTheQuery) {
             EXPECT_EQ(std::string(z->value), c.z_value);
         }
     }
-    clear_param_list();
     unsetenv("QUERY_STRING");
 }
 

@@ -3,18 +3,6 @@
 #include "cgi/cgi.h"
 #include "cgi/query_decode.h"
 
-#include <cstdlib>
-
-void clear_param_list() {
-    struct cgi_param *node = cgi_request.params;
-    while (node != nullptr) {
-        struct cgi_param *next = node->next;
-        free(node);
-        node = next;
-    }
-    cgi_request.params = nullptr;
-}
-
 Pairs stored_pairs() {
     Pairs pairs;
     for (const struct cgi_param *node = cgi_request.params; node != nullptr; node = node->next) {
@@ -24,7 +12,8 @@ Pairs stored_pairs() {
 }
 
 Pairs decode(const std::string &query) {
-    clear_param_list();
-    cgi_decode_query_string(query.c_str());
+    static std::vector<struct cgi_param> block;
+    block.assign(cgi_count_params(query.c_str()), cgi_param{});
+    cgi_decode_query_string(query.c_str(), block.data(), block.size());
     return stored_pairs();
 }

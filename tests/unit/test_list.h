@@ -1,4 +1,5 @@
-// Helpers for tests that drive the toolkit's parameter list directly.
+// Helpers for tests that drive the toolkit's decoder and parameter list
+// directly.
 #ifndef TESTS_UNIT_TEST_LIST_H
 #define TESTS_UNIT_TEST_LIST_H
 
@@ -8,12 +9,9 @@
 
 using Pairs = std::vector<std::pair<std::string, std::string>>;
 
-// Frees every node of cgi_request.params and leaves the list empty. The
-// toolkit itself never frees nodes; tests do, to start each case afresh.
-void clear_param_list();
-
-// Empties the list, decodes `query` into it and returns the stored pairs in
-// list order.
+// Decodes `query` into a block of the helper's own, sized as the toolkit
+// sizes it (cgi_count_params), makes it cgi_request.params and returns the
+// stored pairs in list order. The next call reuses the block.
 Pairs decode(const std::string &query);
 
 // The stored pairs of cgi_request.params, in list order.
