@@ -1,14 +1,24 @@
-// The program's confinement: after this, the kernel lets it do no more than
-// its answer needs.
+// The program's confinement: once prepared, the process keeps only what its
+// answer needs from the kernel.
 #ifndef HANDLER_CONFINE_H
 #define HANDLER_CONFINE_H
 
-// Sets no-new-privileges and installs the program's seccomp filter: from then
-// on the process may allocate memory (never executable), write to standard
-// output and standard error, read the clock and exit; any other system call,
-// or a call through another ABI, kills it. Where the kernel refuses the
-// filter, the program goes on unconfined: the filter is defence in depth,
-// not a condition of service. Built without confinement, does nothing.
+// Closes every descriptor above 2, then leaves the process the system calls
+// read, write, exit and rt_sigreturn alone: any other kills it. It uses
+// seccomp's strict mode, which costs one system call; where the kernel
+// refuses that because a filter of the host is already in place, it sets
+// no-new-privileges and stacks a filter with the same policy, which also
+// kills calls through another ABI (i386, x32). Where both are refused (no
+// seccomp, or a full filter stack), the program goes on unconfined and says
+// why in one line on standard error. Built without confinement, does nothing.
+//
+// From then on the process may not allocate, map, open, read the clock or
+// call exit_group: everything the request needs must be ready before.
 void confine_process(void);
+
+// Ends the process with `status`, without flushing stdio. Confined, exit()
+// and _exit() would die by exit_group; the exit system call ends a process
+// of one thread with the same status. Built without confinement, exit().
+[[noreturn]] void end_process(int status);
 
 #endif
