@@ -34,8 +34,8 @@ fuzz:
 	    bash fuzz/run_fuzzer.sh run $(FUZZ_BUILD_DIR)/fuzz/$${target}_fuzzer $$target $(FUZZ_SECONDS) || exit 1; \
 	done
 
-# The release handler beside its glibc and unconfined builds and the two
-# floor programs; writes bench/RESULTS.md.
+# The release handler beside its glibc and unconfined builds, the build with
+# a malloc per node, and the two floor programs; writes bench/RESULTS.md.
 bench:
 	bash scripts/install-deps.sh bench
 	cmake -S . -B $(BUILD_DIR)
@@ -44,7 +44,8 @@ bench:
 	cmake --build $(BUILD_DIR)/bench-glibc -j $(JOBS) --target handler
 	cmake -S . -B $(BUILD_DIR)/bench-unconfined -DCGI_CONFINE=OFF -DBUILD_TESTING=OFF
 	cmake --build $(BUILD_DIR)/bench-unconfined -j $(JOBS) --target handler
-	bash bench/run.sh $(BUILD_DIR)/handler $(BUILD_DIR)/bench-glibc/handler $(BUILD_DIR)/bench-unconfined/handler
+	bash bench/run.sh $(BUILD_DIR)/handler $(BUILD_DIR)/bench-glibc/handler $(BUILD_DIR)/bench-unconfined/handler \
+	    $$(bash bench/per_node_build.sh $(BUILD_DIR)/bench-per-node)
 
 # Debian packages of the program and of the toolkit, into dist/.
 deb:
