@@ -1,25 +1,24 @@
 #include "cgi/query_decode.h"
 
-#include "cgi/bounded_copy.h"
 #include "cgi/cgi.h"
 
 #include <string.h>
 
 namespace {
 
-// The pair being decoded: a name half and a value half, each holding up to
-// CGI_TEXT_SIZE - 1 bytes and a terminator. Bytes past that are dropped, so a
-// long name or value keeps its first bytes and never overruns its half.
-struct decode_scratch {
-    char halves[2][CGI_TEXT_SIZE];
-    int current; // NAME_HALF or VALUE_HALF
-    size_t position;
-    struct cgi_param *nodes; // the block that stored pairs go into, in order
+// The pair being decoded goes straight into the next free node of the block:
+// a stored pair keeps it, a dropped one leaves it to the next pair. Once the
+// block is full, the bytes of a further pair are skipped, since it could not
+// be stored; a block sized by cgi_count_params is never full before the end.
+struct decoder {
+    struct cgi_param *nodes;
     size_t capacity;
     size_t stored;
+    bool in_value;
+    char *half;      // the name or value being decoded, or null when skipped
+    size_t position; // bytes kept in it
+    bool ended;      // a decoded NUL ended it: later bytes are dropped
 };
-
-enum { NAME_HALF = 0, VALUE_HALF = 1 };
 
 // Hex digits of the POSIX locale, whatever locale the caller has set.
 int hex_digit_value(unsigned char byte) {
@@ -46,42 +45,59 @@ int escaped_byte(const char *text, size_t percent, size_t length) {
     return high < 0 || low < 0 ? -1 : high * 16 + low;
 }
 
-void write_byte(decode_scratch &scratch, char byte) {
-    if (scratch.position < CGI_TEXT_SIZE - 1) {
-        scratch.halves[scratch.current][scratch.position] = byte;
-        ++scratch.position;
-    }
+struct cgi_param *free_node(const decoder &decoder) {
+    return decoder.stored < decoder.capacity ? &decoder.nodes[decoder.stored] : nullptr;
 }
 
-void end_half(decode_scratch &scratch) {
-    scratch.halves[scratch.current][scratch.position] = '\0';
+void start_half(decoder &decoder, bool in_value) {
+    struct cgi_param *node = free_node(decoder);
+    decoder.in_value = in_value;
+    decoder.half = node == nullptr ? nullptr : in_value ? node->value : node->name;
+    decoder.position = 0;
+    decoder.ended = false;
 }
 
-// The block was sized by cgi_count_params, which never counts fewer pairs
-// than are stored; the check keeps a block sized otherwise from overrunning.
-void append_param(decode_scratch &scratch) {
-    if (scratch.stored >= scratch.capacity) {
+// A name or value keeps its first CGI_TEXT_SIZE - 2 bytes, up to the first
+// decoded NUL; the bytes past that are dropped, so it never overruns.
+void write_byte(decoder &decoder, char byte) {
+    if (decoder.half == nullptr || decoder.ended || decoder.position >= CGI_TEXT_SIZE - 2) {
         return;
     }
-    struct cgi_param *node = &scratch.nodes[scratch.stored];
-    // A half may hold 1023 bytes; the node keeps 1022, like every kept text.
-    cgi_copy_bounded(node->name, sizeof node->name - 1, scratch.halves[NAME_HALF]);
-    cgi_copy_bounded(node->value, sizeof node->value - 1, scratch.halves[VALUE_HALF]);
-    node->next = nullptr;
-    if (scratch.stored > 0) {
-        scratch.nodes[scratch.stored - 1].next = node;
-    }
-    ++scratch.stored;
+    decoder.half[decoder.position] = byte;
+    ++decoder.position;
+    decoder.ended = byte == '\0';
 }
 
-// A pair is stored only when both halves are non-empty; a half that starts
-// with a decoded NUL counts as empty. Either way the scratch starts afresh.
-void finish_pair(decode_scratch &scratch) {
-    if (scratch.halves[NAME_HALF][0] != '\0' && scratch.halves[VALUE_HALF][0] != '\0') {
-        append_param(scratch);
+void end_half(decoder &decoder) {
+    if (decoder.half != nullptr) {
+        decoder.half[decoder.position] = '\0';
     }
-    scratch.halves[NAME_HALF][0] = '\0';
-    scratch.halves[VALUE_HALF][0] = '\0';
+}
+
+// Both halves of the free node start empty, so that a pair without '=' is
+// never stored with the value of a pair dropped before it.
+void start_pair(decoder &decoder) {
+    struct cgi_param *node = free_node(decoder);
+    if (node != nullptr) {
+        node->name[0] = '\0';
+        node->value[0] = '\0';
+    }
+    start_half(decoder, false);
+}
+
+// A pair is stored only when its name and value are both non-empty; a half
+// that starts with a decoded NUL counts as empty.
+void finish_pair(decoder &decoder) {
+    end_half(decoder);
+    struct cgi_param *node = free_node(decoder);
+    if (node == nullptr || node->name[0] == '\0' || node->value[0] == '\0') {
+        return;
+    }
+    node->next = nullptr;
+    if (decoder.stored > 0) {
+        decoder.nodes[decoder.stored - 1].next = node;
+    }
+    ++decoder.stored;
 }
 
 } // namespace
@@ -110,47 +126,40 @@ size_t cgi_count_params(const char *query_string) {
 }
 
 size_t cgi_decode_query_string(const char *query_string, struct cgi_param *nodes, size_t capacity) {
-    decode_scratch scratch;
-    scratch.halves[NAME_HALF][0] = '\0';
-    scratch.halves[VALUE_HALF][0] = '\0';
-    scratch.current = NAME_HALF;
-    scratch.position = 0;
-    scratch.nodes = nodes;
-    scratch.capacity = nodes != nullptr ? capacity : 0;
-    scratch.stored = 0;
+    decoder decoder;
+    decoder.nodes = nodes;
+    decoder.capacity = nodes != nullptr ? capacity : 0;
+    decoder.stored = 0;
     cgi_request.params = nullptr;
     if (query_string[0] == '\0') {
         return 0;
     }
 
+    start_pair(decoder);
     const size_t length = strlen(query_string);
     for (size_t i = 0; query_string[i] != '\0'; ++i) {
         const char byte = query_string[i];
         // Separators are recognised on the raw byte, each only in its own half.
-        if (scratch.current == NAME_HALF && byte == '=') {
-            end_half(scratch);
-            scratch.current = VALUE_HALF;
-            scratch.position = 0;
-        } else if (scratch.current == VALUE_HALF && byte == '&') {
-            end_half(scratch);
-            scratch.current = NAME_HALF;
-            scratch.position = 0;
-            finish_pair(scratch);
+        if (!decoder.in_value && byte == '=') {
+            end_half(decoder);
+            start_half(decoder, true);
+        } else if (decoder.in_value && byte == '&') {
+            finish_pair(decoder);
+            start_pair(decoder);
         } else if (byte == '+') {
-            write_byte(scratch, ' ');
+            write_byte(decoder, ' ');
         } else {
             const int escaped = byte == '%' ? escaped_byte(query_string, i, length) : -1;
             if (escaped >= 0) {
-                write_byte(scratch, static_cast<char>(escaped));
+                write_byte(decoder, static_cast<char>(escaped));
                 i += 2;
             } else {
                 // A '%' without two hex digits after it is kept as an ordinary byte.
-                write_byte(scratch, byte);
+                write_byte(decoder, byte);
             }
         }
     }
-    end_half(scratch);
-    finish_pair(scratch);
-    cgi_request.params = scratch.stored > 0 ? &nodes[0] : nullptr;
-    return scratch.stored;
+    finish_pair(decoder);
+    cgi_request.params = decoder.stored > 0 ? &nodes[0] : nullptr;
+    return decoder.stored;
 }
