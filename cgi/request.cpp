@@ -5,6 +5,7 @@
 
 #include <stdint.h>
 #include <stdlib.h>
+#include <sys/mman.h>
 #include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
@@ -36,10 +37,42 @@ static time_t current_time(void) {
     return time(nullptr);
 }
 
-// One block for every node the query string can yield: one allocation, and
-// none left for decoding to make.
+#if defined(__linux__) && !defined(MADV_POPULATE_WRITE)
+#define MADV_POPULATE_WRITE 23 // Linux 5.14; older C library headers lack it
+#endif
+
+// The size of a transparent huge page on x86-64 and 4 KiB-page arm64.
+static const size_t huge_page_size = 2u << 20;
+
+// Maps `size` bytes with their pages already in place: one system call or
+// three instead of a page fault for each page that decoding touches (a node
+// is 2 KiB, so 16,000 pairs touch 8,000 pages). From the size of a huge page
+// up, the block asks for huge pages first, which on a virtual machine spare
+// most of the cost of touching each new page; where the kernel offers none,
+// or cannot populate, the pages come by faults as they are touched.
+static void *map_block(size_t size) {
+    const int flags = MAP_PRIVATE | MAP_ANONYMOUS;
+#if defined(MAP_POPULATE)
+    if (size < huge_page_size) {
+        return mmap(nullptr, size, PROT_READ | PROT_WRITE, flags | MAP_POPULATE, -1, 0);
+    }
+#endif
+    void *block = mmap(nullptr, size, PROT_READ | PROT_WRITE, flags, -1, 0);
+#if defined(MADV_HUGEPAGE) && defined(MADV_POPULATE_WRITE)
+    if (block != MAP_FAILED) {
+        madvise(block, size, MADV_HUGEPAGE);
+        madvise(block, size, MADV_POPULATE_WRITE);
+    }
+#endif
+    return block;
+}
+
+// One block for every node the query string can yield: decoding then needs
+// nothing more from the system.
 static void allocate_nodes(size_t count) {
-    free(node_block);
+    if (node_block != nullptr) {
+        munmap(node_block, node_capacity * sizeof *node_block);
+    }
     node_block = nullptr;
     node_capacity = 0;
     if (count == 0) {
@@ -48,10 +81,11 @@ static void allocate_nodes(size_t count) {
     if (count > SIZE_MAX / sizeof *node_block) {
         cgi_fatal(CGI_STATUS_OUT_OF_MEMORY);
     }
-    node_block = static_cast<struct cgi_param *>(malloc(count * sizeof *node_block));
-    if (node_block == nullptr) {
+    void *block = map_block(count * sizeof *node_block);
+    if (block == MAP_FAILED) {
         cgi_fatal(CGI_STATUS_OUT_OF_MEMORY);
     }
+    node_block = static_cast<struct cgi_param *>(block);
     node_capacity = count;
 }
 
