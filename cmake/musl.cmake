@@ -99,6 +99,24 @@ target_sources(handler PRIVATE $<TARGET_OBJECTS:cgi_musl>)
 target_link_options(handler PRIVATE
     -nostdlib -static-pie
     ${CGI_MUSL_LIBRARY_DIR}/rcrt1.o ${CGI_MUSL_LIBRARY_DIR}/crti.o ${compiler_crtbegin})
+
+# Linked by lld where it is installed, for its layout: every page the program
+# touches costs a page fault, and a fault-around maps neighbouring pages of
+# one mapping only. lld keeps the headers, relocations and constants in one
+# read-only segment (GNU ld gives the constants a segment of their own), and
+# with -z rodynamic puts the dynamic section there too, so that the start-up
+# code reads it without faulting in the RELRO page, whose one fault is then
+# the relocations' write. -z separate-code pads the code to pages of its
+# own, so that no constant is mapped executable. Two page faults fewer a
+# request than GNU ld.
+find_program(CGI_LLD NAMES ld.lld ld.lld-14)
+if(CGI_LLD)
+    target_link_options(handler PRIVATE
+        -fuse-ld=lld -Wl,-z,separate-code -Wl,-z,rodynamic)
+else()
+    message(STATUS "lld not found (Debian package lld): the handler is linked by GNU ld, "
+        "with two page faults more per request")
+endif()
 # These follow the objects on the link line, the end files last.
 target_link_libraries(handler PRIVATE
     -Wl,--start-group ${CGI_MUSL_LIBRARY_DIR}/libc.a ${compiler_libgcc} -Wl,--end-group

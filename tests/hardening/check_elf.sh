@@ -35,7 +35,9 @@ elif grep -q -E 'RWE' <<<"$stack"; then
 fi
 if [ "$libc" = musl ]; then
     echo "fortified calls: the check does not apply to a musl program (musl has no _FORTIFY_SOURCE)"
-    runtime=$(grep -E ' (__cxa_|__gxx_|_Unwind_|_ZNSt|_ZSt|_Znw|_Znam|_ZdlPv)' <<<"$symbols")
+    # Defined symbols only: the compiler's start files leave an undefined weak
+    # reference to __cxa_finalize, which lld keeps in the symbol table.
+    runtime=$(awk '$7 != "UND"' <<<"$symbols" | grep -E ' (__cxa_|__gxx_|_Unwind_|_ZNSt|_ZSt|_Znw|_Znam|_ZdlPv)')
     [ -z "$runtime" ] || lack "a C-library-only program: C++ runtime symbols in it: $(awk '{ print $8 }' <<<"$runtime" | head -5 | tr '\n' ' ')"
 else
     grep -q -E ' __[a-z]+_chk(@|$)' <<<"$(grep -v __stack_chk <<<"$symbols")" ||
