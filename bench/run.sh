@@ -6,7 +6,7 @@
 # (bench/floor.c) and a program with no C library at all (bench/floor_nolibc.c);
 # for the largest request also PER_NODE_HANDLER, the build that allocated one
 # node at a time (bench/per_node_build.sh), when given.
-# For each: median wall time of a typical request (hyperfine, rotated rounds),
+# For each: median wall time of a typical request (the programs taking turns),
 # page faults of one run (perf stat, median of 61), instructions (callgrind),
 # requests per second through lighttpd (wrk, alternated rounds), and the
 # largest request's time and peak RSS. Prints one table and writes it, with
@@ -28,6 +28,7 @@ trap 'stop_servers; rm -rf "$work"' EXIT
 cc -O2 -static -o "$work/floor" "$here/floor.c"
 cc -O2 -nostdlib -static-pie -fPIE -fno-stack-protector -o "$work/floor-nolibc" "$here/floor_nolibc.c"
 cc -I"$root" -o "$work/node_size" "$here/node_size.c"
+cc -O2 -o "$work/spawn_loop" "$here/spawn_loop.c"
 cc -O2 -o "$work/seccomp_host" "$root/tests/confinement/seccomp_host.c"
 node_size=$("$work/node_size")
 
@@ -82,25 +83,14 @@ page_faults() { # PROGRAM ENV...
     done | sort -n | sed -n 31p
 }
 
-# Median wall time in microseconds of each program, over five rounds of
-# hyperfine (each program's median of medians).
+# Median wall time in microseconds of each program, the programs taking
+# turns run after run (bench/spawn_loop.c), after a warm-up of 20 turns.
 median_times() { # ENV_ARRAY_NAME RUNS PROGRAM...
     local -n environment=$1
     local runs=$2
     shift 2
-    local round program order=("$@")
-    for round in 1 2 3 4 5; do
-        env -i "${environment[@]}" hyperfine -N --style none --warmup 20 --runs "$runs" \
-            --export-csv "$work/times-$round.csv" "${order[@]}" >/dev/null 2>&1
-        # Each round starts with another program, so that no program always
-        # runs first (or last) on a machine whose speed drifts.
-        order=("${order[@]:1}" "${order[0]}")
-    done
-    for program in "$@"; do
-        for round in 1 2 3 4 5; do
-            awk -F, -v p="$program" '$1 == p { printf "%.1f\n", $4 * 1e6 }' "$work/times-$round.csv"
-        done | sort -n | sed -n 3p
-    done
+    env -i "${environment[@]}" "$work/spawn_loop" 20 "$@" >/dev/null
+    env -i "${environment[@]}" "$work/spawn_loop" "$runs" "$@"
 }
 
 peak_rss_kib() { # PROGRAM ENV...
@@ -141,7 +131,7 @@ done
 echo "Measuring wall time..." >&2
 paths=()
 for name in "${names[@]}"; do paths+=("${program[$name]}"); done
-mapfile -t times < <(median_times typical 500 "${paths[@]}")
+mapfile -t times < <(median_times typical 2500 "${paths[@]}")
 for i in "${!names[@]}"; do wall[${names[$i]}]=${times[$i]}; done
 
 echo "Measuring requests per second through lighttpd..." >&2
@@ -178,7 +168,7 @@ for name in "${large_names[@]}"; do
     rss[$name]=$(peak_rss_kib "${program[$name]}" "${largest[@]}")
     large_paths+=("${program[$name]}")
 done
-mapfile -t times < <(median_times largest 15 "${large_paths[@]}")
+mapfile -t times < <(median_times largest 31 "${large_paths[@]}")
 for i in "${!large_names[@]}"; do large[${large_names[$i]}]=${times[$i]}; done
 rss_limit=$(((pairs * node_size + 1048576) / 1024))
 
@@ -248,10 +238,10 @@ cat >"$here/RESULTS.md" <<RESULTS
 Written by \`make bench\` on $(date -u '+%Y-%m-%d %H:%M UTC').
 
 - Machine: $(nproc) cores, ${cpu:-unknown CPU}, $(free -g | awk '/^Mem:/ { print $2 }') GiB, Linux $(uname -r)
-- Tools: $(valgrind --version), $(hyperfine --version), $(wrk --version 2>&1 | head -n 1 | cut -d' ' -f1-2), $(lighttpd -v 2>&1 | head -n 1 | cut -d' ' -f1), perf $(perf --version 2>/dev/null | awk '{ print $3 }'), $(cc --version | head -n 1), musl $(dpkg-query -W -f='${Version}' musl-dev 2>/dev/null || echo unknown)
+- Tools: $(valgrind --version), $(wrk --version 2>&1 | head -n 1 | cut -d' ' -f1-2), $(lighttpd -v 2>&1 | head -n 1 | cut -d' ' -f1), perf $(perf --version 2>/dev/null | awk '{ print $3 }'), $(cc --version | head -n 1), musl $(dpkg-query -W -f='${Version}' musl-dev 2>/dev/null || echo unknown)
 - Typical request: \`QUERY_STRING='action=list&data=two+words'\` with the other 19 variables lighttpd sets;
   largest request: $pairs pairs, ${#largest_query} characters.
-- Wall time: hyperfine, 500 runs a round, 5 rounds in rotated order, median of the rounds' medians.
+- Wall time: bench/spawn_loop.c, the programs taking turns, median of 2,500 runs each (31 for the largest request).
   Page faults: perf stat, median of 61 runs. Requests/s: wrk -t2 -c8 -d4s, 5 rounds in rotated order, median round.
 
 $table

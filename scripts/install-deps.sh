@@ -12,7 +12,7 @@ packages_for() {
     test) echo "g++ cmake make musl-tools lld libgtest-dev lighttpd curl wrk valgrind binutils clang libclang-rt-14-dev apache2 nginx fcgiwrap busybox strace util-linux pkg-config groff-base man-db dpkg-dev debhelper lintian chromium chromium-driver python3-selenium" ;;
     fuzz) echo "cmake make clang libclang-rt-14-dev" ;;
     deb) echo "g++ cmake make musl-tools lld libgtest-dev pkg-config dpkg-dev debhelper lintian" ;;
-    bench) echo "g++ cmake make musl-tools lld valgrind hyperfine lighttpd wrk curl time linux-perf" ;;
+    bench) echo "g++ cmake make musl-tools lld valgrind lighttpd wrk curl time linux-perf" ;;
     *)
         echo "install-deps.sh: unknown goal '$1'" >&2
         return 1
