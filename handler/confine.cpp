@@ -7,6 +7,7 @@
 #include <linux/filter.h>
 #include <linux/seccomp.h>
 #include <stddef.h>
+#include <stdio.h>
 #include <string.h>
 #include <sys/prctl.h>
 #include <sys/syscall.h>
@@ -64,27 +65,15 @@ int install_strict_policy_filter() {
 }
 #endif
 
-void append(char *line, size_t size, size_t *length, const char *text) {
-    const size_t room = size - 1 - *length;
-    const size_t taken = strnlen(text, room);
-    memcpy(line + *length, text, taken);
-    *length += taken;
-    line[*length] = '\0';
-}
-
 // The web server puts standard error in its error log: running unconfined
-// is never silent.
+// is never silent. One write, so that the line stays whole in the log.
 void report_unconfined(int strict_error, int filter_error) {
     char line[256];
-    size_t length = 0;
-    line[0] = '\0';
-    append(line, sizeof line, &length,
-           "handler: running unconfined: seccomp strict mode refused (");
-    append(line, sizeof line, &length, strerror(strict_error));
-    append(line, sizeof line, &length, "), filter refused (");
-    append(line, sizeof line, &length, strerror(filter_error));
-    append(line, sizeof line, &length, ")\n");
-    if (write(STDERR_FILENO, line, length) < 0) {
+    const int length = snprintf(line, sizeof line,
+                                "handler: running unconfined: seccomp strict mode refused (%s), "
+                                "filter refused (%s)\n",
+                                strerror(strict_error), strerror(filter_error));
+    if (length > 0 && write(STDERR_FILENO, line, strnlen(line, sizeof line)) < 0) {
         return; // nowhere left to say it
     }
 }

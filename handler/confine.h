@@ -5,7 +5,7 @@
 
 // Closes every descriptor above 2, then leaves the process the system calls
 // read, write, exit and rt_sigreturn alone: any other kills it. It uses
-// seccomp's strict mode, which costs one system call; where the kernel
+// seccomp's strict mode, which needs no filter to build; where the kernel
 // refuses that because a filter of the host is already in place, it sets
 // no-new-privileges and stacks a filter with the same policy, which also
 // kills calls through another ABI (i386, x32). Where both are refused (no

@@ -14,11 +14,7 @@ source "$here/lib.sh"
 source "$here/../require.sh"
 PATH=$PATH:/usr/sbin:/sbin
 skip_unless_installed lighttpd chromium chromedriver:chromium-driver
-work=$(mktemp -d)
-chmod 755 "$work"
-trap 'stop_servers; rm -rf "$work"' EXIT
-
-serve_with_lighttpd "$work" "$handler" || { echo "FAIL: lighttpd did not start serving"; exit 1; }
+serve_site "$handler"
 rm -rf "$artifacts"
 # Debian's Python, which has Debian's Selenium, whatever python3 comes first
 # in PATH.

@@ -83,6 +83,18 @@ serve_with_lighttpd() {
     return 1
 }
 
+# serve_site HANDLER
+# Makes the script's scratch folder `work` (removed, and every server
+# stopped, when the script exits) and serves the site of `make serve` there
+# with HANDLER, as serve_with_lighttpd does; ends the script as failed when
+# lighttpd does not start. Needs `root`, the project's folder.
+serve_site() {
+    work=$(mktemp -d)
+    chmod 755 "$work"
+    trap 'stop_servers; rm -rf "$work"' EXIT
+    serve_with_lighttpd "$work" "$1" || { echo "FAIL: lighttpd did not start serving"; exit 1; }
+}
+
 fail_check() {
     checks_failed=$((checks_failed + 1))
     echo "FAIL: $*"

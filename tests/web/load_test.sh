@@ -15,11 +15,8 @@ PATH=$PATH:/usr/sbin:/sbin
 
 skip_unless_installed lighttpd wrk
 
-work=$(mktemp -d)
-trap 'stop_servers; rm -rf "$work"' EXIT
+serve_site "$handler"
 web_cases >"$work/cases"
-
-serve_with_lighttpd "$work" "$handler" || { echo "FAIL: lighttpd did not start serving"; exit 1; }
 
 connections=$(wc -l <"$work/cases")
 per_thread=$(((requests + connections - 1) / connections))

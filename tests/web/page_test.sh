@@ -13,11 +13,7 @@ source "$here/lib.sh"
 source "$here/../require.sh"
 PATH=$PATH:/usr/sbin:/sbin
 skip_unless_installed lighttpd
-work=$(mktemp -d)
-chmod 755 "$work"
-trap 'stop_servers; rm -rf "$work"' EXIT
-
-serve_with_lighttpd "$work" "$handler" || { echo "FAIL: lighttpd did not start serving"; exit 1; }
+serve_site "$handler"
 base=http://127.0.0.1:$serving
 
 status=$(curl -s --max-time 10 -D "$work/headers" -o "$work/page" -w '%{http_code}' "$base/")
