@@ -54,3 +54,24 @@ deb:
 
 clean:
 	rm -rf $(BUILD_DIR) $(FUZZ_BUILD_DIR) dist
+
+# The program and the toolkit, as `cmake --install` puts them: the program in
+# PREFIX/lib/cgi-bin, the toolkit's header, library, CMake package,
+# pkg-config file and manual page beside it. DESTDIR stages the whole tree
+# under another root, for a package or a look before installing.
+PREFIX ?= /usr/local
+DESTDIR ?=
+.PHONY: install help
+install: build
+	DESTDIR='$(DESTDIR)' cmake --install $(BUILD_DIR) --prefix '$(PREFIX)'
+
+help:
+	@echo 'make build     build the program and the toolkit into $$BUILD_DIR (default build)'
+	@echo 'make serve     build, then serve the program with lighttpd on 127.0.0.1:$$PORT (default 8080)'
+	@echo 'make test      build, then run the whole test suite with CTest'
+	@echo 'make install   build, then install into $$DESTDIR$$PREFIX (default /usr/local; PREFIX=/usr for'
+	@echo '               /usr/lib/cgi-bin/handler, where Debian'"'"'s web servers look)'
+	@echo 'make fuzz      run every fuzz target for $$FUZZ_SECONDS (default 60) each'
+	@echo 'make bench     time the program against its variants and floors; writes bench/RESULTS.md'
+	@echo 'make deb       build the Debian packages into dist/'
+	@echo 'make clean     remove the build folders and dist/'
