@@ -2,9 +2,10 @@
 # host_test.sh HOST HANDLER
 # Serves HANDLER through a real web server (lighttpd, apache, nginx with
 # fcgiwrap, or busybox httpd) on 127.0.0.1 and checks every case of cases.sh
-# with curl; then checks that a request which exhausts the memory of a capped
-# copy of the program is answered 500, and shows what the server relayed for
-# an answer and for that failure. Exits 77 (skipped) when the server is not
+# with curl, the longest query string the host carries among them; then
+# checks that a request which exhausts the memory of a capped copy of the
+# program is answered 500, and shows what the server relayed for an answer
+# and for that failure. Exits 77 (skipped) when the server is not
 # installed.
 set -uo pipefail
 host=$1
@@ -60,10 +61,26 @@ start_busybox() {
     start_server busybox httpd -f -p "127.0.0.1:$1" -h "$work/site-$1/htdocs" -c "$config" "${user[@]}"
 }
 
+# longest: the longest query string the host's configuration in deploy/
+# carries to the program, sent with the cases. The program reads 65,534
+# characters; lighttpd reads at most 64 KiB of request header, the request
+# line and curl's headers included; nginx sends all of the program's
+# parameters, its path among them, in one FastCGI record of at most 65,535
+# bytes. busybox httpd's limit, about 8 KiB, is compiled in: it gets none.
+longest=
 case $host in
-lighttpd) skip_unless_installed lighttpd ;;
-apache) skip_unless_installed apache2 ;;
-nginx) skip_unless_installed nginx fcgiwrap ;;
+lighttpd)
+    skip_unless_installed lighttpd
+    longest=65400
+    ;;
+apache)
+    skip_unless_installed apache2:apache2-bin
+    longest=65534
+    ;;
+nginx)
+    skip_unless_installed nginx fcgiwrap
+    longest=65000
+    ;;
 busybox)
     skip_unless_installed busybox
     busybox httpd --help >/dev/null 2>&1 || {
@@ -93,7 +110,7 @@ if [ -z "$serving" ]; then
     exit 1
 fi
 
-run_web_cases "http://127.0.0.1:$serving/cgi-bin/handler"
+run_web_cases "http://127.0.0.1:$serving/cgi-bin/handler" "$longest"
 echo "$host relayed, for ?action=list&data=two+words:"
 curl -s -i --max-time 10 "http://127.0.0.1:$serving/cgi-bin/handler?action=list&data=two+words" |
     sed 's/^/    /'
