@@ -9,7 +9,7 @@ packages_for() {
     case $1 in
     build) echo "g++ cmake make musl-tools lld" ;;
     serve) echo "g++ cmake make musl-tools lld lighttpd curl" ;;
-    test) echo "g++ cmake make musl-tools lld libgtest-dev lighttpd curl wrk valgrind binutils clang libclang-rt-14-dev apache2 nginx fcgiwrap busybox strace util-linux pkg-config groff-base man-db dpkg-dev debhelper lintian chromium chromium-driver python3-selenium" ;;
+    test) echo "g++ cmake make musl-tools lld libgtest-dev lighttpd curl wrk valgrind binutils clang libclang-rt-14-dev apache2-bin nginx fcgiwrap busybox strace util-linux pkg-config groff-base man-db dpkg-dev debhelper lintian chromium chromium-driver python3-selenium" ;;
     fuzz) echo "cmake make clang libclang-rt-14-dev" ;;
     deb) echo "g++ cmake make musl-tools lld libgtest-dev pkg-config dpkg-dev debhelper lintian" ;;
     bench) echo "g++ cmake make musl-tools lld valgrind lighttpd wrk curl time linux-perf" ;;
@@ -42,6 +42,98 @@ as_root=()
 if [ "$(id -u)" -ne 0 ]; then
     as_root=(sudo)
 fi
+
+# The web servers that the tests and `make serve` start themselves, on free
+# ports of 127.0.0.1. Debian's packages of them also enable a system service
+# each, and start it where systemd runs, which nobody asked for here. (Apache
+# httpd comes as apache2-bin, which has no service.)
+web_servers=" lighttpd nginx fcgiwrap "
+
+# Every link by which systemd, or a SysV init, starts something at boot.
+enabled_links() {
+    find /etc/systemd/system /etc/rc2.d /etc/rc3.d /etc/rc4.d /etc/rc5.d -mindepth 1 -maxdepth 2 \
+        -type l \( -path '*.wants/*' -o -path '*.requires/*' -o -path '*/rc?.d/S*' \) 2>/dev/null | sort
+}
+
+installed_packages() {
+    dpkg-query -W -f='${binary:Package} ${Status}\n' | grep ' installed$' | cut -d' ' -f1
+}
+
+policy=/usr/sbin/policy-rc.d
+policy_mark='# install-deps.sh: no service starts while it installs'
+remove_policy() {
+    if grep -q -F "$policy_mark" "$policy" 2>/dev/null; then
+        "${as_root[@]}" rm -f "$policy"
+    fi
+}
+
+# install_without_services PACKAGE...
+# Installs the packages and leaves no service enabled or running that was
+# not before. While apt runs, a policy-rc.d that forbids every start (where
+# the machine has no policy-rc.d of its own) keeps their services from
+# starting; then each unit, or init script, of a package that this install
+# added, and that is enabled now but was not before, is disabled again, and
+# stopped where systemd runs (in case a policy of the machine let it start).
+install_without_services() {
+    local links_before packages_before new_links package pattern unit name
+    local -a units=()
+    links_before=$(enabled_links)
+    packages_before=$(installed_packages)
+    if [ ! -e "$policy" ]; then
+        trap remove_policy EXIT
+        trap 'exit 130' INT TERM
+        printf '#!/bin/sh\n%s\nexit 101\n' "$policy_mark" | "${as_root[@]}" tee "$policy" >/dev/null
+        "${as_root[@]}" chmod 755 "$policy"
+    fi
+    DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -q --no-install-recommends "$@"
+    remove_policy
+
+    new_links=$(comm -13 <(echo "$links_before") <(enabled_links))
+    for package in $(installed_packages); do
+        grep -q -x -F "$package" <<<"$packages_before" && continue
+        # systemd's units where systemctl is, which take their init
+        # scripts' links along (systemd-sysv-install); else the init scripts.
+        if command -v systemctl >/dev/null; then
+            pattern='^(/usr)?/lib/systemd/system/[^/@]+\.(service|socket|timer)$'
+        else
+            pattern='^/etc/init\.d/[^/]+$'
+        fi
+        for unit in $(dpkg -L "$package" | grep -E "$pattern"); do
+            name=$(basename "$unit")
+            if grep -q -E "/(${name//./\\.}|S[0-9]+${name%.*})\$" <<<"$new_links"; then
+                units+=("$name")
+            fi
+        done
+    done
+    [ ${#units[@]} -eq 0 ] && return 0
+    echo "Disabling what the install enabled: ${units[*]}"
+    for unit in "${units[@]}"; do
+        if command -v systemctl >/dev/null; then
+            "${as_root[@]}" systemctl disable -q "$unit"
+            if [ -d /run/systemd/system ]; then
+                "${as_root[@]}" systemctl stop "$unit"
+            fi
+        else
+            "${as_root[@]}" update-rc.d "$unit" disable
+            "${as_root[@]}" invoke-rc.d "$unit" stop || true
+        fi
+    done
+}
+
+web=()
+others=()
+for package in "${missing[@]}"; do
+    if [[ $web_servers == *" $package "* ]]; then
+        web+=("$package")
+    else
+        others+=("$package")
+    fi
+done
 echo "Installing: ${missing[*]}"
 "${as_root[@]}" apt-get update -q
-DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+if [ ${#others[@]} -gt 0 ]; then
+    DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -q --no-install-recommends "${others[@]}"
+fi
+if [ ${#web[@]} -gt 0 ]; then
+    install_without_services "${web[@]}"
+fi
