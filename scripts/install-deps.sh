@@ -55,6 +55,12 @@ enabled_links() {
         -type l \( -path '*.wants/*' -o -path '*.requires/*' -o -path '*/rc?.d/S*' \) 2>/dev/null | sort
 }
 
+# has_link NAME LINKS: whether one of LINKS starts the unit, or init script,
+# NAME.
+has_link() {
+    grep -q -E "/(${1//./\\.}|S[0-9]+${1%.*})\$" <<<"$2"
+}
+
 installed_packages() {
     dpkg-query -W -f='${binary:Package} ${Status}\n' | grep ' installed$' | cut -d' ' -f1
 }
@@ -100,7 +106,7 @@ install_without_services() {
         fi
         for unit in $(dpkg -L "$package" | grep -E "$pattern"); do
             name=$(basename "$unit")
-            if grep -q -E "/(${name//./\\.}|S[0-9]+${name%.*})\$" <<<"$new_links"; then
+            if has_link "$name" "$new_links"; then
                 units+=("$name")
             fi
         done
@@ -116,6 +122,15 @@ install_without_services() {
         else
             "${as_root[@]}" update-rc.d "$unit" disable
             "${as_root[@]}" invoke-rc.d "$unit" stop || true
+        fi
+    done
+    # Checked: none of them is enabled, or running, now.
+    new_links=$(comm -13 <(echo "$links_before") <(enabled_links))
+    for unit in "${units[@]}"; do
+        if has_link "$unit" "$new_links" ||
+            { [ -d /run/systemd/system ] && systemctl is-active -q "$unit"; }; then
+            echo "install-deps.sh: $unit is still enabled or running" >&2
+            return 1
         fi
     done
 }
