@@ -80,7 +80,7 @@ static bool write_all(const char *bytes, size_t length) {
     return true;
 }
 
-// Standard output's stdio buffer, for the toolkit's fatal response (61
+// Standard output's stdio buffer, for the toolkit's fatal response (72
 // bytes) alone: fully buffered, it leaves in one write, and the C library
 // neither probes the descriptor nor allocates a buffer.
 static char fatal_response_buffer[128];

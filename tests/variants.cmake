@@ -43,6 +43,7 @@ foreach(target IN ITEMS read_request lookup url_encode)
         COMMAND bash ${run_fuzzer} replay ${fuzz_dir}/${target}_fuzzer ${target})
     add_test(NAME fuzz.${target}.smoke
         COMMAND bash ${run_fuzzer} run ${fuzz_dir}/${target}_fuzzer ${target} 10)
-    set_tests_properties(fuzz.${target}.replay fuzz.${target}.smoke PROPERTIES
-        LABELS fuzz TIMEOUT 180)
+    # The replays take a fraction of a second: they run with the fast tests.
+    set_tests_properties(fuzz.${target}.replay PROPERTIES LABELS "fuzz;fast" TIMEOUT 180)
+    set_tests_properties(fuzz.${target}.smoke PROPERTIES LABELS fuzz TIMEOUT 180)
 endforeach()

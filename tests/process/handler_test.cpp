@@ -46,6 +46,7 @@ TEST(Handler, AnswersEachRowOfTheActionTable) {
         {"action=%25s%25n", "Page %s%n not found.\n"},
         {"action=list&data=" + std::string(1500, 'd'), "List: " + std::string(1022, 'd') + "\n"},
         {"action=list&data=a%00b", "List: a\n"},
+        {"action=" + std::string(1022, 'a'), "Page " + std::string(1022, 'a') + " not found.\n"},
     };
     for (const ActionCase &c : cases) {
         SCOPED_TRACE("QUERY_STRING='" + c.query + "'");

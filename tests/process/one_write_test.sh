@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # one_write_test.sh HANDLER
-# Checks with strace that each answer leaves the program in exactly one
-# write or writev system call, so that a pipe never holds half an answer:
-# a typical answer, the longest one, and the fatal response. Exits 77
-# (skipped) when strace is not installed.
+# Checks with strace that each answer leaves the program whole in exactly one
+# write or writev system call, so that a pipe never holds half an answer: a
+# typical answer, the longest one, and the fatal response. After the failed
+# allocation the fatal path may make no call but that write and its exit: the
+# C library must not probe standard output (fstat, ioctl) or allocate a
+# buffer for it. Exits 77 (skipped) when strace is not installed.
 set -uo pipefail
 handler=$1
 source "$(dirname "${BASH_SOURCE[0]}")/../require.sh"
@@ -12,26 +14,58 @@ scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 failed=0
 
+fail() {
+    echo "FAIL: $*"
+    failed=$((failed + 1))
+}
+
 long_action=$(printf 'x%.0s' $(seq 1500))
 fatal_pairs="action=list&data=x$(printf '&a=1%.0s' $(seq 2000))"
-# NAME|QUERY_STRING|ADDRESS_SPACE_LIMIT (bytes, or empty for none)
-while IFS='|' read -r name query limit; do
+# NAME|QUERY_STRING|ADDRESS_SPACE_LIMIT|BYTES|LAST_CALL
+# ADDRESS_SPACE_LIMIT in bytes, or empty for none; BYTES, the whole output;
+# LAST_CALL, when given, an extended regex for the call after which only the
+# one write to standard output and the exit may come.
+while IFS='|' read -r name query limit expected_bytes last_call; do
     limit_command=()
     [ -n "$limit" ] && limit_command=("$(command -v prlimit)" "--as=$limit" --)
-    env -i QUERY_STRING="$query" strace -qq -f -e trace=write,writev -e signal=none \
+    env -i QUERY_STRING="$query" strace -qq -f -e signal=none \
         -o "$scratch/trace" "${limit_command[@]}" "$handler" >"$scratch/out"
-    writes=$(grep -c -E '^[0-9]+ +(write|writev)\(1,' "$scratch/trace")
+    # The handler's own calls, without their process number: those after its
+    # execve (prlimit's come before).
+    sed -E 's/^[0-9]+ +//' "$scratch/trace" |
+        awk '/^execve\(/ { n = 0; next } { calls[++n] = $0 } END { for (i = 1; i <= n; ++i) print calls[i] }' \
+            >"$scratch/calls"
+    writes=$(grep -c -E '^(write|writev)\(1,' "$scratch/calls")
     bytes=$(wc -c <"$scratch/out")
     if [ "$writes" -ne 1 ]; then
-        echo "FAIL: $name: $writes writes to standard output for $bytes bytes:"
-        cut -c1-120 "$scratch/trace"
-        failed=$((failed + 1))
-    else
-        echo "$name: $bytes bytes in one call: $(grep -o -E '(write|writev)\(1,' "$scratch/trace")"
+        fail "$name: $writes writes to standard output for $bytes bytes:"
+        cut -c1-120 "$scratch/calls"
+        continue
     fi
+    if [ "$bytes" -ne "$expected_bytes" ]; then
+        fail "$name: $bytes bytes written, $expected_bytes expected"
+        continue
+    fi
+    echo "$name: $bytes bytes in one call: $(grep -o -E '^(write|writev)\(1,' "$scratch/calls")"
+    [ -n "$last_call" ] || continue
+    line=$(grep -n -E "$last_call" "$scratch/calls" | tail -n 1 | cut -d: -f1)
+    if [ -z "$line" ]; then
+        fail "$name: no call matches '$last_call':"
+        cut -c1-120 "$scratch/calls"
+        continue
+    fi
+    tail -n +$((line + 1)) "$scratch/calls" >"$scratch/after"
+    if [ "$(wc -l <"$scratch/after")" -ne 2 ] ||
+        ! sed -n 1p "$scratch/after" | grep -q -E '^(write|writev)\(1,' ||
+        ! sed -n 2p "$scratch/after" | grep -q -E '^(exit|exit_group)\('; then
+        fail "$name: after $(sed -n "${line}p" "$scratch/calls" | cut -c1-60), calls other than one write and the exit:"
+        cut -c1-120 "$scratch/after"
+        continue
+    fi
+    echo "$name: after the call matching '$last_call', $(cut -d'(' -f1 "$scratch/after" | paste -s -d' ') alone"
 done <<CASES
-typical|action=list&data=two+words|
-the longest answer|action=$long_action|
-the fatal response|$fatal_pairs|4194304
+typical|action=list&data=two+words||59|
+the longest answer|action=$long_action||1082|
+the fatal response|$fatal_pairs|4194304|72|^mmap\(.*= -1 ENOMEM
 CASES
 [ "$failed" -eq 0 ]

@@ -35,6 +35,7 @@ TEST(Decode, SplitsPairsOnRawSeparatorsEachInItsOwnHalf) {
         {"a trailing '&' adds nothing", "a=1&", {{"a", "1"}}},
         {"a lone '&'", "&", {}},
         {"a lone '='", "=", {}},
+        {"a name alone after a pair dropped for its NUL", "%00=v&n", {}},
         {"names differing in case are both kept", "A=1&a=2", {{"A", "1"}, {"a", "2"}}},
         {"repeated names are all kept", "x=1&x=2&x=3", {{"x", "1"}, {"x", "2"}, {"x", "3"}}},
     });

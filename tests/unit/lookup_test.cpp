@@ -40,7 +40,7 @@ TEST(Lookup, FindsNothingInAnEmptyList) {
 }
 
 TEST(Lookup, MatchesWholeNamesIgnoringAsciiCaseOnly) {
-    expect_lookups("DATA=1&Data=2&data2=3&dat=4&\xc9t\xc9=5",
+    expect_lookups("DATA=1&Data=2&data2=3&dat=4&\xc9t\xc9=5&ZIPz=6",
                    {
                        {"upper-case node", "data", 1, "1"},
                        {"mixed-case node", "data", 2, "2"},
@@ -51,6 +51,7 @@ TEST(Lookup, MatchesWholeNamesIgnoringAsciiCaseOnly) {
                        {"bytes above 0x7f compare exactly", "\xc9t\xc9", 1, "5"},
                        {"bytes above 0x7f are not folded", "\xe9t\xe9", 1, nullptr},
                        {"the empty name matches nothing", "", 1, nullptr},
+                       {"'Z' and 'z', the ends of the fold, either side", "zipZ", 1, "6"},
                    });
 }
 
