@@ -173,12 +173,17 @@ void report_unconfined(int strict_error, int filter_error, const char *also) {
     char line[384];
     const int length = snprintf(line, sizeof line,
                                 "handler: running unconfined: seccomp strict mode refused (%s), "
-                                "filter refused (%s)%s%s",
-                                strerror(strict_error), strerror(filter_error),
-                                also[0] != '\0' ? "; " : "\n", also);
-    if (length > 0) {
-        report(line, sizeof line);
+                                "filter refused (%s)\n",
+                                strerror(strict_error), strerror(filter_error));
+    if (length <= 0) {
+        return;
     }
+    if (also[0] != '\0' && static_cast<size_t>(length) < sizeof line) {
+        // The line goes on in place of its line feed.
+        const size_t line_feed = static_cast<size_t>(length) - 1;
+        snprintf(line + line_feed, sizeof line - line_feed, "; %s", also);
+    }
+    report(line, sizeof line);
 }
 
 // Strict mode, or else the filter. Returns 0 once confined, or the filter's
