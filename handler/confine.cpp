@@ -202,7 +202,7 @@ int enter_confinement(int &strict_error) {
 __attribute__((noinline)) void confine_with_descriptors_open(int range_error,
                                                              int descriptors_error) {
     const char prefix[] = "handler: ";
-    char line[192];
+    char line[256];
     const int length = snprintf(line, sizeof line,
                                 "%sinherited descriptors left open: close_range refused (%s), "
                                 "closing one by one refused (%s)\n",
