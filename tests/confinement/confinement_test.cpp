@@ -524,6 +524,11 @@ TEST(Confinement, TheHandlerRunsConfinedUnderEveryHost) {
          4, "2", "1", nullptr, Inherited::not_reached, nullptr},
         {"mmap answered ENOMEM, 16,000 pairs", "mmap-enomem", largest, fatal_response, 4, "2", "1",
          nullptr, Inherited::not_reached, nullptr},
+        // No MADV_POPULATE_WRITE: the pages touched one by one, and the answer.
+        {"madvise answered EINVAL, the typical request", "madvise-einval", typical_query, answer, 0,
+         "2", "2", "1", Inherited::closed, nullptr},
+        {"madvise answered EINVAL, 16,000 pairs", "madvise-einval", largest,
+         header_block + "List: x\n", 0, "2", "2", "1", Inherited::closed, nullptr},
         // close_range refused or missing: the descriptors closed one by one.
         {"close_range answered EPERM", "close_range-eperm", typical_query, answer, 0, "2", "2", "1",
          Inherited::closed, nullptr},

@@ -4,10 +4,11 @@
  * kernel without it ("refuse"), with the filter stack full ("full"), or
  * under a filter that answers chosen calls with an error and allows the
  * rest: madvise or mmap answered ENOMEM, as a kernel out of memory answers
- * ("madvise-enomem", "mmap-enomem"); close_range answered EPERM or ENOSYS, as
- * a container's profile answers a call it does not list
- * ("close_range-eperm", "close_range-enosys"); close_range and close
- * answered EPERM ("close-eperm"). The benchmark counts the handler's
+ * ("madvise-enomem", "mmap-enomem"); madvise answered EINVAL, as a kernel
+ * before 5.14 answers MADV_POPULATE_WRITE ("madvise-einval"); close_range
+ * answered EPERM or ENOSYS, as a container's profile answers a call it does
+ * not list ("close_range-eperm", "close_range-enosys"); close_range and
+ * close answered EPERM ("close-eperm"). The benchmark counts the handler's
  * instructions under callgrind with "refuse": the handler then goes on
  * unconfined, and valgrind, which makes calls the confinement forbids, is not
  * killed. */
@@ -26,6 +27,7 @@ struct answering_host {
 
 static const struct answering_host answering_hosts[] = {
     {"madvise-enomem", {SYS_madvise}, 1, ENOMEM},
+    {"madvise-einval", {SYS_madvise}, 1, EINVAL},
     {"mmap-enomem", {SYS_mmap}, 1, ENOMEM},
     {"close_range-eperm", {SYS_close_range}, 1, EPERM},
     {"close_range-enosys", {SYS_close_range}, 1, ENOSYS},
