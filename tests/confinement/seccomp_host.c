@@ -18,6 +18,13 @@
 #include <string.h>
 #include <unistd.h>
 
+/* 32-bit ABIs map memory by mmap2. */
+#if defined(SYS_mmap2)
+#define SYS_map_memory SYS_mmap2
+#else
+#define SYS_map_memory SYS_mmap
+#endif
+
 struct answering_host {
     const char *name;
     int calls[2];
@@ -28,7 +35,7 @@ struct answering_host {
 static const struct answering_host answering_hosts[] = {
     {"madvise-enomem", {SYS_madvise}, 1, ENOMEM},
     {"madvise-einval", {SYS_madvise}, 1, EINVAL},
-    {"mmap-enomem", {SYS_mmap}, 1, ENOMEM},
+    {"mmap-enomem", {SYS_map_memory}, 1, ENOMEM},
     {"close_range-eperm", {SYS_close_range}, 1, EPERM},
     {"close_range-enosys", {SYS_close_range}, 1, ENOSYS},
     {"close-eperm", {SYS_close_range, SYS_close}, 2, EPERM},
