@@ -93,9 +93,11 @@ void cgi_read_request(void);
  * Captures the four variables, reads the clock, and allocates in one block
  * every node the query string can yield, counted by its separators ('=' ends
  * a name, '&' a value; a pair with an empty name or value takes no node).
- * Leaves `params` null. When the block cannot be allocated it does not
- * return: it calls cgi_fatal(CGI_STATUS_OUT_OF_MEMORY), so a request too
- * large for the memory it may use fails here, before anything is decoded.
+ * Its pages are put in place here, and the kernel's answer checked, so that
+ * decoding faults in no page. Leaves `params` null. When the block cannot be
+ * allocated, or the kernel cannot give its pages, it does not return: it
+ * calls cgi_fatal(CGI_STATUS_OUT_OF_MEMORY), so a request too large for the
+ * memory it may use fails here, before anything is decoded.
  *
  * Called again, it starts afresh and frees the block of the previous call:
  * nodes found before are then gone.

@@ -3,6 +3,7 @@
 #include "cgi/bounded_copy.h"
 #include "cgi/query_decode.h"
 
+#include <errno.h>
 #include <stdint.h>
 #include <stdlib.h>
 #include <sys/mman.h>
@@ -44,26 +45,61 @@ static time_t current_time(void) {
 // The size of a transparent huge page on x86-64 and 4 KiB-page arm64.
 static const size_t huge_page_size = 2u << 20;
 
-// Maps `size` bytes with their pages already in place: one system call or
-// three instead of a page fault for each page that decoding touches (a node
+// Writes to every page of the block, so that each is given now, by a fault,
+// rather than later. The smallest page size of the architectures served
+// (4 KiB) is a step that reaches every page of any larger size too.
+static void touch_pages(void *block, size_t size) {
+    volatile char *bytes = static_cast<volatile char *>(block);
+    for (size_t offset = 0; offset < size; offset += 4096) {
+        bytes[offset] = 0;
+    }
+}
+
+// Puts the pages of the block in place, and returns false when the kernel
+// cannot give them. MADV_POPULATE_WRITE reports what MAP_POPULATE cannot: a
+// process confined with pages still missing would fault them in later and,
+// out of memory, hang or die where it can no longer answer. A kernel without
+// it (before 5.14) or a host's filter that refuses madvise answers EINVAL,
+// ENOSYS or EPERM: the pages are then touched one by one, still before the
+// confinement.
+static bool populate(void *block, size_t size) {
+#if defined(MADV_POPULATE_WRITE)
+    for (;;) {
+        if (madvise(block, size, MADV_POPULATE_WRITE) == 0) {
+            return true;
+        }
+        if (errno != EINTR) {
+            break;
+        }
+    }
+    if (errno != EINVAL && errno != ENOSYS && errno != EPERM) {
+        return false; // ENOMEM, EFAULT or EHWPOISON: memory the kernel cannot give
+    }
+#endif
+    touch_pages(block, size);
+    return true;
+}
+
+// Maps `size` bytes with their pages already in place: two system calls, or
+// three, instead of a page fault for each page that decoding touches (a node
 // is 2 KiB, so 16,000 pairs touch 8,000 pages). From the size of a huge page
 // up, the block asks for huge pages first, which on a virtual machine spare
-// most of the cost of touching each new page; where the kernel offers none,
-// or cannot populate, the pages come by faults as they are touched.
+// most of the cost of touching each new page. Returns MAP_FAILED when the
+// memory cannot be had.
 static void *map_block(size_t size) {
-    const int flags = MAP_PRIVATE | MAP_ANONYMOUS;
-#if defined(MAP_POPULATE)
-    if (size < huge_page_size) {
-        return mmap(nullptr, size, PROT_READ | PROT_WRITE, flags | MAP_POPULATE, -1, 0);
+    void *block = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (block == MAP_FAILED) {
+        return MAP_FAILED;
+    }
+#if defined(MADV_HUGEPAGE)
+    if (size >= huge_page_size) {
+        madvise(block, size, MADV_HUGEPAGE); // advice: small pages serve as well
     }
 #endif
-    void *block = mmap(nullptr, size, PROT_READ | PROT_WRITE, flags, -1, 0);
-#if defined(MADV_HUGEPAGE) && defined(MADV_POPULATE_WRITE)
-    if (block != MAP_FAILED) {
-        madvise(block, size, MADV_HUGEPAGE);
-        madvise(block, size, MADV_POPULATE_WRITE);
+    if (!populate(block, size)) {
+        munmap(block, size);
+        return MAP_FAILED;
     }
-#endif
     return block;
 }
 

@@ -3,6 +3,8 @@
 #if defined(CGI_CONFINE)
 
 #include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
 #include <linux/audit.h>
 #include <linux/filter.h>
 #include <linux/seccomp.h>
@@ -10,6 +12,7 @@
 #include <stdio.h>
 #include <string.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -65,35 +68,170 @@ int install_strict_policy_filter() {
 }
 #endif
 
-// The web server puts standard error in its error log: running unconfined
-// is never silent. One write, so that the line stays whole in the log.
-void report_unconfined(int strict_error, int filter_error) {
-    char line[256];
+// Closes one descriptor. Returns 0 unless it stays open: EBADF means it was
+// not open, and after EINTR or EIO it is released all the same.
+int close_descriptor(int descriptor) {
+    if (close(descriptor) == 0 || errno == EBADF || errno == EINTR || errno == EIO) {
+        return 0;
+    }
+    return errno;
+}
+
+// Without /proc (a chroot), every descriptor from 3 up to the limit on
+// descriptors: one above it cannot have been opened under the present limit.
+int close_descriptors_below_limit() {
+    struct rlimit limit;
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0) {
+        return errno;
+    }
+    const int end = limit.rlim_cur < INT_MAX ? static_cast<int>(limit.rlim_cur) : INT_MAX;
+    int error = 0;
+    for (int descriptor = STDERR_FILENO + 1; descriptor < end; ++descriptor) {
+        const int refused = close_descriptor(descriptor);
+        error = error != 0 ? error : refused;
+    }
+    return error;
+}
+
+// The number an entry of /proc/self/fd names, or -1 for "." and "..".
+int descriptor_named(const char *name, size_t size) {
+    int descriptor = 0;
+    size_t i = 0;
+    for (; i < size && name[i] >= '0' && name[i] <= '9' && descriptor < INT_MAX / 10; ++i) {
+        descriptor = descriptor * 10 + (name[i] - '0');
+    }
+    return i > 0 && i < size && name[i] == '\0' ? descriptor : -1;
+}
+
+// Where close_range is refused or missing: each descriptor above 2 that
+// /proc/self/fd lists, read by getdents64 into the stack (no allocation).
+// Closing one while reading does not move the others: the directory's
+// position is a descriptor's number. Returns 0, or the error that left a
+// descriptor open. Kept apart (not inlined), so that its buffer does not
+// deepen the stack of the usual path.
+__attribute__((noinline)) int close_descriptors_one_by_one() {
+    const int directory = open("/proc/self/fd", O_RDONLY | O_DIRECTORY);
+    if (directory < 0) {
+        return close_descriptors_below_limit();
+    }
+    // An entry of getdents64: inode and offset (8 bytes each), its length
+    // (2), its type (1), then its name, NUL-terminated.
+    const size_t length_at = 16;
+    const size_t name_at = 19;
+    char entries[2048];
+    int error = 0;
+    long got;
+    while ((got = syscall(SYS_getdents64, directory, entries, sizeof entries)) > 0) {
+        unsigned short length = 0;
+        for (size_t at = 0; at + name_at < static_cast<size_t>(got); at += length) {
+            memcpy(&length, entries + at + length_at, sizeof length);
+            if (length <= name_at || length > static_cast<size_t>(got) - at) {
+                break;
+            }
+            const int descriptor = descriptor_named(entries + at + name_at, length - name_at);
+            if (descriptor > STDERR_FILENO && descriptor != directory) {
+                const int refused = close_descriptor(descriptor);
+                error = error != 0 ? error : refused;
+            }
+        }
+    }
+    if (got < 0 && error == 0) {
+        error = errno; // the listing broke off
+    }
+    const int refused = close_descriptor(directory);
+    return error != 0 ? error : refused;
+}
+
+// A web server passes on the descriptors it inherited; read and write would
+// still reach them once confined. close_range closes them in one call; where
+// it is refused (a host's filter that answers EPERM or ENOSYS for calls it
+// does not list) or missing (before Linux 5.9), they are closed one by one.
+// Returns 0 when none is left open, or the error that left one open, with
+// close_range's own in `range_error`.
+int close_inherited_descriptors(int &range_error) {
+    range_error = ENOSYS;
+#if defined(SYS_close_range)
+    if (syscall(SYS_close_range, STDERR_FILENO + 1, ~0U, 0) == 0) {
+        return 0;
+    }
+    range_error = errno;
+#endif
+    return close_descriptors_one_by_one();
+}
+
+// The web server puts standard error in its error log: a process left
+// unconfined, or with descriptors it inherited, is never silent. One write,
+// so that the line stays whole in the log.
+void report(const char *line, size_t size) {
+    if (write(STDERR_FILENO, line, strnlen(line, size)) < 0) {
+        return; // nowhere left to say it
+    }
+}
+
+// `also` is "" or the end of a line that says more, with its line feed.
+void report_unconfined(int strict_error, int filter_error, const char *also) {
+    char line[384];
     const int length = snprintf(line, sizeof line,
                                 "handler: running unconfined: seccomp strict mode refused (%s), "
                                 "filter refused (%s)\n",
                                 strerror(strict_error), strerror(filter_error));
-    if (length > 0 && write(STDERR_FILENO, line, strnlen(line, sizeof line)) < 0) {
-        return; // nowhere left to say it
+    if (length <= 0) {
+        return;
+    }
+    if (also[0] != '\0' && static_cast<size_t>(length) < sizeof line) {
+        // The line goes on in place of its line feed.
+        const size_t line_feed = static_cast<size_t>(length) - 1;
+        snprintf(line + line_feed, sizeof line - line_feed, "; %s", also);
+    }
+    report(line, sizeof line);
+}
+
+// Strict mode, or else the filter. Returns 0 once confined, or the filter's
+// error and, in `strict_error`, strict mode's.
+int enter_confinement(int &strict_error) {
+    if (prctl(PR_SET_SECCOMP, SECCOMP_MODE_STRICT, 0, 0, 0) == 0) {
+        return 0;
+    }
+    strict_error = errno;
+    return install_strict_policy_filter();
+}
+
+// The rare path, apart so that the usual one keeps its small stack frame:
+// the line is formatted before the confinement, in case the C library
+// formats with calls that strict mode forbids, and written after it.
+__attribute__((noinline)) void confine_with_descriptors_open(int range_error,
+                                                             int descriptors_error) {
+    const char prefix[] = "handler: ";
+    char line[256];
+    const int length = snprintf(line, sizeof line,
+                                "%sinherited descriptors left open: close_range refused (%s), "
+                                "closing one by one refused (%s)\n",
+                                prefix, strerror(range_error), strerror(descriptors_error));
+    int strict_error = 0;
+    const int filter_error = enter_confinement(strict_error);
+    if (length <= 0) {
+        return;
+    }
+    if (filter_error != 0) {
+        report_unconfined(strict_error, filter_error, line + sizeof prefix - 1);
+    } else {
+        report(line, sizeof line);
     }
 }
 
 } // namespace
 
 void confine_process(void) {
-    // A web server passes on the descriptors it inherited; read and write
-    // would still reach them. A kernel without close_range (before 5.9)
-    // leaves them open.
-#if defined(SYS_close_range)
-    syscall(SYS_close_range, 3, ~0U, 0);
-#endif
-    if (prctl(PR_SET_SECCOMP, SECCOMP_MODE_STRICT, 0, 0, 0) == 0) {
+    int range_error = 0;
+    const int descriptors_error = close_inherited_descriptors(range_error);
+    if (descriptors_error != 0) {
+        confine_with_descriptors_open(range_error, descriptors_error);
         return;
     }
-    const int strict_error = errno;
-    const int filter_error = install_strict_policy_filter();
+    int strict_error = 0;
+    const int filter_error = enter_confinement(strict_error);
     if (filter_error != 0) {
-        report_unconfined(strict_error, filter_error);
+        report_unconfined(strict_error, filter_error, "");
     }
 }
 

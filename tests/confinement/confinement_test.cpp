@@ -347,18 +347,41 @@ std::string page_permissions(pid_t pid, const std::string &program, uint64_t off
     return "";
 }
 
+// The descriptors a process has open, from /proc/PID/fd, in ascending order.
+std::vector<int> open_descriptors(const std::string &proc) {
+    std::vector<int> descriptors;
+    DIR *listing = opendir((proc + "/fd").c_str());
+    if (listing == nullptr) {
+        return descriptors;
+    }
+    for (struct dirent *entry; (entry = readdir(listing)) != nullptr;) {
+        if (entry->d_name[0] != '.') {
+            descriptors.push_back(atoi(entry->d_name));
+        }
+    }
+    closedir(listing);
+    std::sort(descriptors.begin(), descriptors.end());
+    return descriptors;
+}
+
+// Descriptors that a web server passes on, each open on a file that the
+// handler could read.
+const int inherited_descriptors[] = {5, 10, 251};
+
 struct HandlerSeen {
-    std::string status; // /proc/PID/status while it blocks on its write
-    std::string relro;  // the RELRO page's permissions meanwhile
-    std::string output; // what it wrote after the filler
-    std::string error;  // what it wrote to standard error
+    std::string status;           // /proc/PID/status while it blocks on its write
+    std::string relro;            // the RELRO page's permissions meanwhile
+    std::vector<int> descriptors; // its open descriptors meanwhile
+    std::string output;           // what it wrote after the filler
+    std::string error;            // what it wrote to standard error
     int exit_status = -1;
 };
 
 // The real handler, started through seccomp_host HOST (or directly when HOST
-// is empty), with its standard output on a pipe filled in advance so that it
-// blocks on its one write: meanwhile /proc shows its state.
-HandlerSeen watch_handler(const std::string &host) {
+// is empty) for QUERY, with the inherited descriptors above open and its
+// standard output on a pipe filled in advance, so that it blocks on its one
+// write: meanwhile /proc shows its state.
+HandlerSeen watch_handler(const std::string &host, const std::string &query) {
     HandlerSeen seen;
     int output[2];
     int error[2];
@@ -376,10 +399,17 @@ HandlerSeen watch_handler(const std::string &host) {
 
     const pid_t pid = fork();
     if (pid == 0) {
+        dup2(open("/dev/null", O_RDONLY), STDIN_FILENO);
         dup2(output[1], STDOUT_FILENO);
         dup2(error[1], STDERR_FILENO);
-        close(output[0]);
-        close(error[0]);
+        for (int descriptor : {output[0], output[1], error[0], error[1]}) {
+            close(descriptor);
+        }
+        for (int descriptor : inherited_descriptors) {
+            const int file = open(HANDLER_PATH, O_RDONLY);
+            dup2(file, descriptor);
+            close(file);
+        }
         std::vector<std::string> words;
         if (!host.empty()) {
             words = {SECCOMP_HOST_PATH, host};
@@ -390,8 +420,8 @@ HandlerSeen watch_handler(const std::string &host) {
             argv.push_back(&word[0]);
         }
         argv.push_back(nullptr);
-        char *const envp[] = {const_cast<char *>("QUERY_STRING=action=list&data=two+words"),
-                              nullptr};
+        std::string variable = "QUERY_STRING=" + query;
+        char *const envp[] = {&variable[0], nullptr};
         execve(argv[0], argv.data(), envp);
         _exit(127);
     }
@@ -414,6 +444,7 @@ HandlerSeen watch_handler(const std::string &host) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     seen.relro = page_permissions(pid, HANDLER_PATH, relro_address(HANDLER_PATH));
+    seen.descriptors = open_descriptors(proc);
 
     char buffer[65536];
     std::string written;
@@ -433,29 +464,84 @@ HandlerSeen watch_handler(const std::string &host) {
     return seen;
 }
 
+const std::string typical_query = "action=list&data=two+words";
+
+// The largest request the design allows: 16,000 pairs in some 64,000 characters.
+std::string largest_query() {
+    std::string query = "action=list&data=x";
+    for (int i = 0; i < 15998; ++i) {
+        query += "&a=1";
+    }
+    return query;
+}
+
+const std::string fatal_response = "Status: 500 Internal Server Error\n"
+                                   "Content-type: text/plain\n"
+                                   "\n"
+                                   "Fatal Error\n";
+
+// What the handler does with the descriptors it inherited.
+enum class Inherited {
+    closed,             // only 0, 1 and 2 open while it blocks on its write
+    left_open_and_said, // still open, and one line on standard error says so
+    not_reached,        // the fatal response comes before the confinement
+};
+
 struct HostCase {
     const char *name;
     const char *host;           // seccomp_host's argument, or "" for none
+    std::string query;          // QUERY_STRING
+    std::string output;         // the whole answer
+    int exit_status;            // 0 for an answer, 4 for the fatal response
     const char *seccomp;        // "Seccomp:" in /proc/PID/status
     const char *filters;        // "Seccomp_filters:", or null when not checked
     const char *no_new_privs;   // "NoNewPrivs:", or null when not checked
+    Inherited inherited;        // what became of the inherited descriptors
     const char *filter_refusal; // how the unconfined line ends, or null when confined
 };
 
 TEST(Confinement, TheHandlerRunsConfinedUnderEveryHost) {
-    // The texts of EINVAL and ENOMEM, as glibc and musl write them.
+    // The texts of EINVAL and EPERM, as glibc and musl write them.
     const std::string einval = "(Invalid argument)";
+    const std::string eperm = "(Operation not permitted)";
+    const std::string answer = header_block + "List: two words\n";
+    const std::string largest = largest_query();
     const HostCase cases[] = {
-        {"no filter of the host: strict mode", "", "1", "0", nullptr, nullptr},
-        {"a host's allowing filter: the filter stacked on it", "allow", "2", "2", "1", nullptr},
-        {"a host that refuses seccomp", "refuse", "2", "1", nullptr, "(Invalid argument)"},
-        {"a full filter stack", "full", "2", nullptr, nullptr, "memory)"},
+        {"no filter of the host: strict mode", "", typical_query, answer, 0, "1", "0", nullptr,
+         Inherited::closed, nullptr},
+        {"a host's allowing filter: the filter stacked on it", "allow", typical_query, answer, 0,
+         "2", "2", "1", Inherited::closed, nullptr},
+        {"a host that refuses seccomp", "refuse", typical_query, answer, 0, "2", "1", nullptr,
+         Inherited::closed, "(Invalid argument)"},
+        {"a full filter stack", "full", typical_query, answer, 0, "2", nullptr, nullptr,
+         Inherited::closed, "memory)"},
+        // Memory the kernel cannot give: the fatal response, before confinement.
+        {"madvise answered ENOMEM, the typical request", "madvise-enomem", typical_query,
+         fatal_response, 4, "2", "1", nullptr, Inherited::not_reached, nullptr},
+        {"madvise answered ENOMEM, 16,000 pairs", "madvise-enomem", largest, fatal_response, 4, "2",
+         "1", nullptr, Inherited::not_reached, nullptr},
+        {"mmap answered ENOMEM, the typical request", "mmap-enomem", typical_query, fatal_response,
+         4, "2", "1", nullptr, Inherited::not_reached, nullptr},
+        {"mmap answered ENOMEM, 16,000 pairs", "mmap-enomem", largest, fatal_response, 4, "2", "1",
+         nullptr, Inherited::not_reached, nullptr},
+        // No MADV_POPULATE_WRITE: the pages touched one by one, and the answer.
+        {"madvise answered EINVAL, the typical request", "madvise-einval", typical_query, answer, 0,
+         "2", "2", "1", Inherited::closed, nullptr},
+        {"madvise answered EINVAL, 16,000 pairs", "madvise-einval", largest,
+         header_block + "List: x\n", 0, "2", "2", "1", Inherited::closed, nullptr},
+        // close_range refused or missing: the descriptors closed one by one.
+        {"close_range answered EPERM", "close_range-eperm", typical_query, answer, 0, "2", "2", "1",
+         Inherited::closed, nullptr},
+        {"close_range answered ENOSYS", "close_range-enosys", typical_query, answer, 0, "2", "2",
+         "1", Inherited::closed, nullptr},
+        {"close_range and close answered EPERM: left open, and said", "close-eperm", typical_query,
+         answer, 0, "2", "2", "1", Inherited::left_open_and_said, nullptr},
     };
     for (const HostCase &c : cases) {
         SCOPED_TRACE(c.name);
-        const HandlerSeen seen = watch_handler(c.host);
-        EXPECT_EQ(seen.exit_status, 0);
-        EXPECT_EQ(seen.output, header_block + "List: two words\n");
+        const HandlerSeen seen = watch_handler(c.host, c.query);
+        EXPECT_EQ(seen.exit_status, c.exit_status);
+        EXPECT_EQ(seen.output, c.output);
         EXPECT_EQ(status_field(seen.status, "Seccomp"), c.seccomp) << seen.status;
         if (c.filters != nullptr) {
             EXPECT_EQ(status_field(seen.status, "Seccomp_filters"), c.filters);
@@ -464,6 +550,19 @@ TEST(Confinement, TheHandlerRunsConfinedUnderEveryHost) {
             EXPECT_EQ(status_field(seen.status, "NoNewPrivs"), c.no_new_privs);
         }
         EXPECT_EQ(seen.relro, "r--p") << "the RELRO region is not read-only while it runs";
+        if (c.inherited == Inherited::closed) {
+            EXPECT_EQ(seen.descriptors, std::vector<int>({0, 1, 2}));
+        } else if (c.inherited == Inherited::left_open_and_said) {
+            for (int descriptor : inherited_descriptors) {
+                EXPECT_NE(std::count(seen.descriptors.begin(), seen.descriptors.end(), descriptor),
+                          0)
+                    << descriptor;
+            }
+            // One line in the web server's error log, naming both refusals.
+            EXPECT_EQ(seen.error, "handler: inherited descriptors left open: close_range refused " +
+                                      eperm + ", closing one by one refused " + eperm + "\n");
+            continue;
+        }
         if (c.filter_refusal == nullptr) {
             EXPECT_EQ(seen.error, "");
             continue;

@@ -2,7 +2,9 @@
  * starts, written out by hand for the tests and the benchmark: a filter that
  * allows everything (as a container's or a service's filter allows what the
  * handler does), one that refuses seccomp itself (as a kernel without it
- * does), and a filter stack filled to the kernel's limit. Native calls only:
+ * does), a filter stack filled to the kernel's limit, and filters that answer
+ * chosen calls with an error (as a kernel out of memory answers madvise, or
+ * a container's profile answers a call it does not list). Native calls only:
  * these filters check no architecture. Each returns 0, or -1 with errno. */
 #ifndef TESTS_CONFINEMENT_HOST_FILTERS_H
 #define TESTS_CONFINEMENT_HOST_FILTERS_H
@@ -49,6 +51,29 @@ static inline int host_refuse_seccomp(void) {
 static inline struct sock_filter host_statement(unsigned short code, unsigned k) {
     struct sock_filter statement = BPF_STMT(code, k);
     return statement;
+}
+
+static inline struct sock_filter host_jump_if_equal(unsigned k, unsigned char jump) {
+    struct sock_filter statement = BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, k, jump, 0);
+    return statement;
+}
+
+/* Answers each of `count` calls (at most 4) with `error`, without running
+ * it; all else runs. */
+static inline int host_answer_calls(const int *calls, unsigned count, int error) {
+    struct sock_filter answer[4 + 3];
+    if (count > 4) {
+        errno = EINVAL;
+        return -1;
+    }
+    answer[0] = host_statement(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, nr));
+    for (unsigned i = 0; i < count; ++i) {
+        /* A match jumps over the calls after it and the allow. */
+        answer[1 + i] = host_jump_if_equal((unsigned)calls[i], (unsigned char)(count - i));
+    }
+    answer[1 + count] = host_statement(BPF_RET | BPF_K, SECCOMP_RET_ALLOW);
+    answer[2 + count] = host_statement(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | (unsigned)error);
+    return host_load_filter(answer, (unsigned short)(count + 3));
 }
 
 /* Stacks allowing filters, large ones first, until the kernel answers ENOMEM
