@@ -5,16 +5,28 @@ PORT ?= 8080
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 FUZZ_BUILD_DIR ?= build-fuzz
+# Debian's name of the architecture `make release` builds for: this
+# machine's by default, or amd64, arm64, armhf, cross-built here.
+NATIVE_ARCH := $(shell dpkg --print-architecture 2>/dev/null)
+ARCH ?= $(NATIVE_ARCH)
 
-.PHONY: build test serve fuzz bench deb clean
+.PHONY: build test serve fuzz bench deb clean release
 
 build:
 	bash scripts/install-deps.sh build
 	cmake -S . -B $(BUILD_DIR)
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
+# The release program and libcgi.a for ARCH, in build-ARCH; any other
+# architecture than this machine's through its toolchain file.
+release:
+	bash scripts/install-deps.sh release-$(ARCH)
+	cmake -S . -B build-$(ARCH) -DBUILD_TESTING=OFF \
+	    $(if $(filter-out $(NATIVE_ARCH),$(ARCH)),-DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/$(ARCH).cmake)
+	cmake --build build-$(ARCH) -j $(JOBS) --target handler cgi
+
 test:
-	bash scripts/install-deps.sh test
+	bash scripts/install-deps.sh test release-arm64 release-armhf
 	cmake -S . -B $(BUILD_DIR) -DCGI_TEST_VARIANTS=ON
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
@@ -53,7 +65,7 @@ deb:
 	bash scripts/build-deb.sh dist
 
 clean:
-	rm -rf $(BUILD_DIR) $(FUZZ_BUILD_DIR) dist
+	rm -rf $(BUILD_DIR) $(FUZZ_BUILD_DIR) dist build-amd64 build-arm64 build-armhf
 
 # The program and the toolkit, as `cmake --install` puts them: the program in
 # PREFIX/lib/cgi-bin, the toolkit's header, library, CMake package,
@@ -71,6 +83,7 @@ help:
 	@echo 'make test      build, then run the whole test suite with CTest'
 	@echo 'make install   build, then install into $$DESTDIR$$PREFIX (default /usr/local; PREFIX=/usr for'
 	@echo '               /usr/lib/cgi-bin/handler, where Debian'"'"'s web servers look)'
+	@echo 'make release  build the release program and libcgi.a for ARCH (amd64, arm64, armhf) into build-ARCH'
 	@echo 'make fuzz      run every fuzz target for $$FUZZ_SECONDS (default 60) each'
 	@echo 'make bench     time the program against its variants and floors; writes bench/RESULTS.md'
 	@echo 'make deb       build the Debian packages into dist/'
