@@ -5,6 +5,9 @@ PORT ?= 8080
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 FUZZ_BUILD_DIR ?= build-fuzz
+# The Debian architecture `make deb` builds for (amd64, arm64, armhf);
+# another than this machine's is cross-built.
+ARCH ?= $(shell dpkg --print-architecture 2>/dev/null || uname -m)
 
 .PHONY: build test serve fuzz bench deb clean
 
@@ -47,10 +50,10 @@ bench:
 	bash bench/run.sh $(BUILD_DIR)/handler $(BUILD_DIR)/bench-glibc/handler $(BUILD_DIR)/bench-unconfined/handler \
 	    $$(bash bench/per_node_build.sh $(BUILD_DIR)/bench-per-node)
 
-# Debian packages of the program and of the toolkit, into dist/.
+# Debian packages of the program and of the toolkit for ARCH, into dist/.
 deb:
-	bash scripts/install-deps.sh deb
-	bash scripts/build-deb.sh dist
+	bash scripts/install-deps.sh deb-$(ARCH)
+	bash scripts/build-deb.sh dist $(ARCH)
 
 clean:
 	rm -rf $(BUILD_DIR) $(FUZZ_BUILD_DIR) dist
