@@ -2,29 +2,47 @@
 # install-deps.sh GOAL...
 # Installs, from Debian's packages, whatever the named goals need and this
 # machine lacks; uses sudo when not root. Goals: build, serve, test, fuzz,
-# bench, deb, and deb-ARCH for the packages of Debian architecture ARCH
-# (arm64, armhf), cross-built here.
+# bench, deb, and release-ARCH for the release program of a Debian
+# architecture (amd64, arm64, armhf): this machine's own, or cross-built,
+# with the target's compiler, binutils and musl, and qemu-user to run it;
+# deb-ARCH for the Debian packages of ARCH.
 set -euo pipefail
+
+native_arch=$(dpkg --print-architecture)
+
+# A package of another architecture is named PACKAGE:ARCH; that architecture
+# is added to dpkg before the package lists are read.
+release_packages() {
+    local arch=$1 triple
+    if [ "$arch" = "$native_arch" ]; then
+        echo "g++ cmake make musl-tools lld"
+        return
+    fi
+    # dpkg-architecture names the target's triple, here and in the
+    # toolchain files.
+    command -v dpkg-architecture >/dev/null || bash "${BASH_SOURCE[0]}" dpkg-dev >&2
+    triple=$(dpkg-architecture -a "$arch" -qDEB_HOST_GNU_TYPE 2>/dev/null) || {
+        echo "install-deps.sh: dpkg knows no architecture '$arch'" >&2
+        return 1
+    }
+    echo "dpkg-dev cmake make lld g++-$triple binutils-$triple musl-dev:$arch qemu-user-static"
+}
 
 packages_for() {
     case $1 in
     build) echo "g++ cmake make musl-tools lld" ;;
     serve) echo "g++ cmake make musl-tools lld lighttpd curl" ;;
-    test) echo "g++ cmake make musl-tools lld libgtest-dev lighttpd curl wrk valgrind binutils clang libclang-rt-14-dev apache2 nginx fcgiwrap busybox strace util-linux pkg-config groff-base man-db dpkg-dev debhelper lintian chromium chromium-driver python3-selenium $(packages_for deb-arm64) $(packages_for deb-armhf)" ;;
+    test) echo "g++ cmake make musl-tools lld libgtest-dev lighttpd curl wrk valgrind binutils clang libclang-rt-14-dev apache2 nginx fcgiwrap busybox strace util-linux pkg-config groff-base man-db dpkg-dev debhelper lintian chromium chromium-driver python3-selenium" ;;
     fuzz) echo "cmake make clang libclang-rt-14-dev" ;;
     deb) echo "g++ cmake make musl-tools lld libgtest-dev pkg-config dpkg-dev debhelper lintian" ;;
-    # A cross package build: the cross compilers and the target's musl (its
-    # architecture is added to dpkg's below); qemu-user and busybox httpd run
-    # the packaged program in the package test.
-    deb-*)
-        local arch=${1#deb-}
-        if [ "$arch" = "$(dpkg --print-architecture)" ]; then
-            packages_for deb
-        else
-            echo "cmake make lld dpkg-dev debhelper lintian crossbuild-essential-$arch musl-dev:$arch qemu-user-static busybox curl"
-        fi
-        ;;
+    # A cross package build: the release program's tools, and the compilers
+    # as Debian's cross builds expect them; busybox httpd serves the packaged
+    # program in the package test.
+    deb-"$native_arch") packages_for deb ;;
+    deb-*) echo "$(release_packages "${1#deb-}") debhelper lintian crossbuild-essential-${1#deb-} busybox curl" ;;
     bench) echo "g++ cmake make musl-tools lld valgrind lighttpd wrk curl time linux-perf" ;;
+    release-*) release_packages "${1#release-}" ;;
+    dpkg-dev) echo "dpkg-dev" ;;
     *)
         echo "install-deps.sh: unknown goal '$1'" >&2
         return 1
@@ -38,7 +56,8 @@ installed() {
 
 missing=()
 for goal in "$@"; do
-    for package in $(packages_for "$goal"); do
+    packages=$(packages_for "$goal")
+    for package in $packages; do
         if ! installed "$package" && [[ " ${missing[*]} " != *" $package "* ]]; then
             missing+=("$package")
         fi
@@ -55,10 +74,10 @@ if [ "$(id -u)" -ne 0 ]; then
     as_root=(sudo)
 fi
 echo "Installing: ${missing[*]}"
-# Packages of another architecture (musl-dev:arm64) need it among dpkg's.
 for package in "${missing[@]}"; do
     arch=${package#*:}
-    if [ "$arch" != "$package" ] && ! dpkg --print-foreign-architectures | grep -q -x "$arch"; then
+    if [ "$arch" != "$package" ] && [ "$arch" != "$native_arch" ] &&
+        ! dpkg --print-foreign-architectures | grep -qx "$arch"; then
         "${as_root[@]}" dpkg --add-architecture "$arch"
     fi
 done
