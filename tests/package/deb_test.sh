@@ -18,11 +18,11 @@ source "$here/../web/cases.sh"
 arch=${1:-$(dpkg --print-architecture)}
 skip_unless_can_build "$arch"
 skip_unless_installed lintian pkg-config readelf:binutils busybox curl
-triple=$(dpkg-architecture -a "$arch" -qDEB_HOST_GNU_TYPE)
-multiarch=$(dpkg-architecture -a "$arch" -qDEB_HOST_MULTIARCH)
+triple=$(dpkg-architecture -a "$arch" -qDEB_HOST_GNU_TYPE 2>/dev/null)
+multiarch=$(dpkg-architecture -a "$arch" -qDEB_HOST_MULTIARCH 2>/dev/null)
 cc=cc
 if [ "$arch" != "$(dpkg --print-architecture)" ]; then
-    skip_unless_installed "qemu-$(dpkg-architecture -a "$arch" -qDEB_HOST_GNU_CPU)-static:qemu-user-static"
+    skip_unless_installed "qemu-$(dpkg-architecture -a "$arch" -qDEB_HOST_GNU_CPU 2>/dev/null)-static:qemu-user-static"
     reason=$(bash "$root/scripts/binfmt.sh" "$arch" 2>&1) || {
         echo "SKIPPED: the kernel cannot run $arch programs: $reason"
         exit 77

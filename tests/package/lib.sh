@@ -13,7 +13,7 @@ skip_unless_can_build() {
     local arch=$1 triple
     skip_unless_installed dpkg-buildpackage:dpkg-dev dh:debhelper
     [ "$arch" = "$(dpkg --print-architecture)" ] && return 0
-    triple=$(dpkg-architecture -a "$arch" -qDEB_HOST_GNU_TYPE) || exit 2
+    triple=$(dpkg-architecture -a "$arch" -qDEB_HOST_GNU_TYPE 2>/dev/null) || exit 2
     skip_unless_installed "$triple-g++:crossbuild-essential-$arch"
     dpkg-query -W -f='${Status}' "musl-dev:$arch" 2>/dev/null | grep -q 'install ok installed' || {
         echo "SKIPPED: musl-dev:$arch is not installed (scripts/install-deps.sh deb-$arch)"
