@@ -1,7 +1,9 @@
-# The release program cross-built for Debian's arm64 and armhf under this
-# build folder, in cross/ARCH, through the toolchain files; then the ELF
-# check of each, and the RELRO check under qemu-user at every page size of
-# the architecture's kernels (arm64: 4, 16 and 64 KiB; 32-bit ARM: 4 KiB).
+# The release program and the toolkit cross-built for Debian's arm64 and
+# armhf under this build folder, in cross/ARCH, through the toolchain files;
+# then the ELF check of each program, the RELRO check under qemu-user at
+# every page size of the architecture's kernels (arm64: 4, 16 and 64 KiB;
+# 32-bit ARM: 4 KiB), and the request record's layout in callers of the
+# installed toolkit.
 # An architecture whose compiler or musl is missing is not built, and its
 # tests skip with the reason (make test's install step brings them).
 include(ExternalProject)
@@ -26,7 +28,7 @@ function(add_cross_build arch)
     elseif(NOT musl_status MATCHES "install ok installed")
         set(missing "musl for ${arch} (Debian package musl-dev:${arch})")
     endif()
-    set(tests hardening.elf.${arch} hardening.relro.${arch})
+    set(tests hardening.elf.${arch} hardening.relro.${arch} install.layout.${arch})
     if(missing)
         message(STATUS "cross build for ${arch}: not built, ${missing} is missing")
         foreach(test IN LISTS tests)
@@ -48,8 +50,11 @@ function(add_cross_build arch)
         add_test(NAME hardening.relro.${arch}
             COMMAND bash ${hardening_dir}/relro_pages_test.sh ${handler}
                 qemu-${cpu}-static ${page_sizes})
+        add_test(NAME install.layout.${arch}
+            COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/install/layout_test.sh ${cross_root}/${arch} ${arch})
     endif()
     set_tests_properties(${tests} PROPERTIES LABELS "hardening;cross" SKIP_RETURN_CODE 77)
+    set_tests_properties(install.layout.${arch} PROPERTIES LABELS "install;cross" TIMEOUT 300)
 endfunction()
 
 add_cross_build(arm64 4096 16384 65536)
