@@ -5,8 +5,8 @@ PORT ?= 8080
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 FUZZ_BUILD_DIR ?= build-fuzz
-# Debian's name of the architecture `make release` builds for: this
-# machine's by default, or amd64, arm64, armhf, cross-built here.
+# Debian's name of the architecture `make release` and `make deb` build for:
+# this machine's by default, or amd64, arm64, armhf, cross-built here.
 NATIVE_ARCH := $(shell dpkg --print-architecture 2>/dev/null)
 ARCH ?= $(NATIVE_ARCH)
 
@@ -26,7 +26,7 @@ release:
 	cmake --build build-$(ARCH) -j $(JOBS) --target handler cgi
 
 test:
-	bash scripts/install-deps.sh test release-arm64 release-armhf
+	bash scripts/install-deps.sh test release-arm64 release-armhf deb-arm64 deb-armhf
 	cmake -S . -B $(BUILD_DIR) -DCGI_TEST_VARIANTS=ON
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
@@ -59,10 +59,10 @@ bench:
 	bash bench/run.sh $(BUILD_DIR)/handler $(BUILD_DIR)/bench-glibc/handler $(BUILD_DIR)/bench-unconfined/handler \
 	    $$(bash bench/per_node_build.sh $(BUILD_DIR)/bench-per-node)
 
-# Debian packages of the program and of the toolkit, into dist/.
+# Debian packages of the program and of the toolkit for ARCH, into dist/.
 deb:
-	bash scripts/install-deps.sh deb
-	bash scripts/build-deb.sh dist
+	bash scripts/install-deps.sh deb-$(ARCH)
+	bash scripts/build-deb.sh dist $(ARCH)
 
 clean:
 	rm -rf $(BUILD_DIR) $(FUZZ_BUILD_DIR) dist build-amd64 build-arm64 build-armhf

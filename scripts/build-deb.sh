@@ -1,17 +1,37 @@
 #!/usr/bin/env bash
-# build-deb.sh OUT_DIR
+# build-deb.sh OUT_DIR [ARCH]
 # Builds the Debian binary packages (cgi-handler and libcgi-handler-dev) from
-# this source tree with dpkg-buildpackage and debhelper, and copies them into
-# OUT_DIR. The version is the CMake project's, written into the changelog of
-# a copy of the tree, so that it is set in CMakeLists.txt alone. The package
-# build runs the test suite unless DEB_BUILD_OPTIONS has nocheck.
+# this source tree with dpkg-buildpackage and debhelper, for Debian
+# architecture ARCH (default: this machine's; another one is cross-built with
+# the cross and nocheck profiles), and copies them into OUT_DIR. The version
+# is the CMake project's, written into the changelog of a copy of the tree,
+# so that it is set in CMakeLists.txt alone. The package build runs the test
+# suite unless DEB_BUILD_OPTIONS has nocheck or the build is a cross build.
+#
+# The changelog's date, from which debhelper takes SOURCE_DATE_EPOCH and so
+# every timestamp in the packages, is SOURCE_DATE_EPOCH when set, else the
+# date of the last commit: two builds of one commit give the same bytes.
 set -euo pipefail
 out=$(mkdir -p "$1" && cd "$1" && pwd)
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build_arch=$(dpkg --print-architecture)
+arch=${2:-$build_arch}
+options=()
+if [ "$arch" != "$build_arch" ]; then
+    options=(-a "$arch" -Pcross,nocheck)
+    export DEB_BUILD_OPTIONS="${DEB_BUILD_OPTIONS:+$DEB_BUILD_OPTIONS }nocheck"
+elif [[ " ${DEB_BUILD_OPTIONS:-} " == *" nocheck "* ]]; then
+    options=(-Pnocheck)
+fi
 
 version=$(sed -n -E 's/^project\([a-z_]+ VERSION ([0-9.]+).*/\1/p' "$root/CMakeLists.txt")
 [ -n "$version" ] || { echo "build-deb.sh: no project version in CMakeLists.txt" >&2; exit 1; }
 maintainer=$(sed -n 's/^Maintainer: //p' "$root/debian/control")
+if [ -n "${SOURCE_DATE_EPOCH:-}" ]; then
+    date=$(LC_ALL=C date -u -R -d "@$SOURCE_DATE_EPOCH")
+elif ! date=$(git -C "$root" log -1 --format=%cD 2>/dev/null) || [ -z "$date" ]; then
+    date=$(LC_ALL=C date -R) # a tree without its history: the time of the build
+fi
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -24,17 +44,16 @@ cgi-handler ($version) unstable; urgency=medium
 
   * Version $version, packaged from the source tree.
 
- -- $maintainer  $(date -R)
+ -- $maintainer  $date
 CHANGELOG
 
-(cd "$tree" && dpkg-buildpackage -b -us -uc) >"$work/build.log" 2>&1 || {
+(cd "$tree" && dpkg-buildpackage -b -us -uc "${options[@]}") >"$work/build.log" 2>&1 || {
     tail -n 40 "$work/build.log"
     echo "build-deb.sh: dpkg-buildpackage failed; the whole log was $work/build.log" >&2
     exit 1
 }
 # The test suite's closing line, when the package build ran it.
 grep -E '^[0-9]+% tests passed' "$work/build.log" | sed 's/^/package build: /' >&2 || true
-arch=$(dpkg --print-architecture)
 for package in cgi-handler libcgi-handler-dev; do
     cp "$work/${package}_${version}_${arch}.deb" "$out/"
     echo "$out/${package}_${version}_${arch}.deb"

@@ -4,7 +4,8 @@
 # machine lacks; uses sudo when not root. Goals: build, serve, test, fuzz,
 # bench, deb, and release-ARCH for the release program of a Debian
 # architecture (amd64, arm64, armhf): this machine's own, or cross-built,
-# with the target's compiler, binutils and musl, and qemu-user to run it.
+# with the target's compiler, binutils and musl, and qemu-user to run it;
+# deb-ARCH for the Debian packages of ARCH.
 set -euo pipefail
 
 native_arch=$(dpkg --print-architecture)
@@ -34,6 +35,11 @@ packages_for() {
     test) echo "g++ cmake make musl-tools lld libgtest-dev lighttpd curl wrk valgrind binutils clang libclang-rt-14-dev apache2-bin nginx fcgiwrap busybox strace util-linux pkg-config groff-base man-db dpkg-dev debhelper lintian chromium chromium-driver python3-selenium" ;;
     fuzz) echo "cmake make clang libclang-rt-14-dev" ;;
     deb) echo "g++ cmake make musl-tools lld libgtest-dev pkg-config dpkg-dev debhelper lintian" ;;
+    # A cross package build: the release program's tools, and the compilers
+    # as Debian's cross builds expect them; busybox httpd serves the packaged
+    # program in the package test.
+    deb-"$native_arch") packages_for deb ;;
+    deb-*) echo "$(release_packages "${1#deb-}") debhelper lintian crossbuild-essential-${1#deb-} busybox curl" ;;
     bench) echo "g++ cmake make musl-tools lld valgrind lighttpd wrk curl time linux-perf" ;;
     release-*) release_packages "${1#release-}" ;;
     dpkg-dev) echo "dpkg-dev" ;;
