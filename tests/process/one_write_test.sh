@@ -11,11 +11,10 @@ skip_unless_installed strace
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 failed=0
+checked=0
 
-long_action=$(printf 'x%.0s' $(seq 1500))
-fatal_pairs="action=list&data=x$(printf '&a=1%.0s' $(seq 2000))"
-# NAME|QUERY_STRING|ADDRESS_SPACE_LIMIT (bytes, or empty for none)
 while IFS='|' read -r name query limit; do
+    checked=$((checked + 1))
     limit_command=()
     [ -n "$limit" ] && limit_command=("$(command -v prlimit)" "--as=$limit" --)
     env -i QUERY_STRING="$query" strace -qq -f -e trace=write,writev -e signal=none \
@@ -29,9 +28,6 @@ while IFS='|' read -r name query limit; do
     else
         echo "$name: $bytes bytes in one call: $(grep -o -E '(write|writev)\(1,' "$scratch/trace")"
     fi
-done <<CASES
-typical|action=list&data=two+words|
-the longest answer|action=$long_action|
-the fatal response|$fatal_pairs|4194304
-CASES
+done < <(bash "$(dirname "${BASH_SOURCE[0]}")/one_write_cases.sh")
+[ "$checked" -gt 0 ] || { echo "FAIL: no case from one_write_cases.sh"; exit 1; }
 [ "$failed" -eq 0 ]
