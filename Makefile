@@ -5,16 +5,28 @@ PORT ?= 8080
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 FUZZ_BUILD_DIR ?= build-fuzz
+# Debian's name of the architecture `make release` builds for: this
+# machine's by default, or amd64, arm64, armhf, cross-built here.
+NATIVE_ARCH := $(shell dpkg --print-architecture 2>/dev/null)
+ARCH ?= $(NATIVE_ARCH)
 
-.PHONY: build test serve fuzz bench deb clean
+.PHONY: build test serve fuzz bench deb clean release
 
 build:
 	bash scripts/install-deps.sh build
 	cmake -S . -B $(BUILD_DIR)
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
+# The release program and libcgi.a for ARCH, in build-ARCH; any other
+# architecture than this machine's through its toolchain file.
+release:
+	bash scripts/install-deps.sh release-$(ARCH)
+	cmake -S . -B build-$(ARCH) -DBUILD_TESTING=OFF \
+	    $(if $(filter-out $(NATIVE_ARCH),$(ARCH)),-DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/$(ARCH).cmake)
+	cmake --build build-$(ARCH) -j $(JOBS) --target handler cgi
+
 test:
-	bash scripts/install-deps.sh test
+	bash scripts/install-deps.sh test release-arm64 release-armhf
 	cmake -S . -B $(BUILD_DIR) -DCGI_TEST_VARIANTS=ON
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
@@ -53,4 +65,4 @@ deb:
 	bash scripts/build-deb.sh dist
 
 clean:
-	rm -rf $(BUILD_DIR) $(FUZZ_BUILD_DIR) dist
+	rm -rf $(BUILD_DIR) $(FUZZ_BUILD_DIR) dist build-amd64 build-arm64 build-armhf

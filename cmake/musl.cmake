@@ -27,18 +27,40 @@ endif()
 if(NOT (CGI_STATIC AND CGI_HARDEN))
     return()
 endif()
-if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
-    message(STATUS "musl: the handler is linked against glibc (the musl build uses g++)")
-    return()
+# musl's folders are named after the target's multiarch folder, "gnu"
+# becoming "musl": x86_64-linux-gnu gives x86_64-linux-musl and
+# arm-linux-gnueabihf gives arm-linux-musleabihf (Debian's musl-dev for that
+# architecture).
+execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-multiarch
+    OUTPUT_VARIABLE multiarch OUTPUT_STRIP_TRAILING_WHITESPACE)
+string(REPLACE "-linux-gnu" "-linux-musl" musl_multiarch "${multiarch}")
+set(musl_package musl-tools)
+if(CMAKE_CROSSCOMPILING)
+    set(musl_package "musl-dev:${CGI_ARCH}")
 endif()
-
-set(musl_triple ${CMAKE_SYSTEM_PROCESSOR}-linux-musl)
-find_path(CGI_MUSL_INCLUDE_DIR stdio.h
-    PATHS /usr/include/${musl_triple} /usr/lib/musl/include NO_DEFAULT_PATH)
-find_path(CGI_MUSL_LIBRARY_DIR rcrt1.o
-    PATHS /usr/lib/${musl_triple} /usr/lib/musl/lib NO_DEFAULT_PATH)
-if(NOT CGI_MUSL_INCLUDE_DIR OR NOT CGI_MUSL_LIBRARY_DIR)
-    message(STATUS "musl not found (Debian package musl-tools): the handler is linked against glibc")
+unset(musl_missing)
+if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+    set(musl_missing "the musl build uses g++, not ${CMAKE_CXX_COMPILER_ID}")
+else()
+    find_path(CGI_MUSL_INCLUDE_DIR stdio.h
+        PATHS /usr/include/${musl_multiarch} /usr/lib/musl/include
+        NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
+    find_path(CGI_MUSL_LIBRARY_DIR rcrt1.o
+        PATHS /usr/lib/${musl_multiarch} /usr/lib/musl/lib
+        NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
+    if(NOT CGI_MUSL_INCLUDE_DIR OR NOT CGI_MUSL_LIBRARY_DIR)
+        set(musl_missing "musl for ${musl_multiarch} not found (Debian package ${musl_package})")
+    endif()
+endif()
+if(DEFINED musl_missing)
+    # A cross build is for the release program: one against the target's
+    # glibc would be another program (and Debian's glibc for 32-bit ARM has
+    # no start file for a static-pie), so it stops here instead.
+    if(CMAKE_CROSSCOMPILING)
+        message(FATAL_ERROR "musl: ${musl_missing}. A cross build links the handler against "
+            "musl; install it, or choose the target's glibc with -DCGI_LIBC=glibc.")
+    endif()
+    message(STATUS "musl: ${musl_missing}: the handler is linked against glibc")
     return()
 endif()
 
@@ -65,18 +87,21 @@ message(STATUS "musl: the handler is linked against ${CGI_MUSL_LIBRARY_DIR}/libc
 #
 # The kernel's headers (linux/, asm/, asm-generic/) are the same for every C
 # library; they come after musl's through a folder of links to them alone,
-# so that the include path gains nothing else of glibc's.
+# so that the include path gains nothing else of glibc's. They are the
+# target's, found where its compiler finds them: /usr/include and the
+# multiarch folder natively, /usr/TRIPLE/include for a cross compiler.
 set(kernel_headers_dir ${CMAKE_BINARY_DIR}/musl-kernel-headers)
 file(MAKE_DIRECTORY ${kernel_headers_dir})
-execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-multiarch
-    OUTPUT_VARIABLE multiarch OUTPUT_STRIP_TRAILING_WHITESPACE)
-set(asm_folder ${multiarch}/asm)
-if(NOT EXISTS /usr/include/${asm_folder})
-    set(asm_folder asm)
-endif()
-foreach(folder linux asm-generic ${asm_folder})
-    get_filename_component(name ${folder} NAME)
-    file(CREATE_LINK /usr/include/${folder} ${kernel_headers_dir}/${name} SYMBOLIC)
+foreach(folder linux asm asm-generic)
+    string(MAKE_C_IDENTIFIER "CGI_KERNEL_HEADERS_${folder}" found)
+    find_path(${found} ${folder}/types.h PATHS ${CMAKE_CXX_IMPLICIT_INCLUDE_DIRECTORIES}
+        NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
+    if(NOT ${found})
+        message(FATAL_ERROR "musl: the kernel's ${folder}/ headers are not on the compiler's "
+            "include path (${CMAKE_CXX_IMPLICIT_INCLUDE_DIRECTORIES}): Debian package "
+            "linux-libc-dev for the target")
+    endif()
+    file(CREATE_LINK ${${found}}/${folder} ${kernel_headers_dir}/${folder} SYMBOLIC)
 endforeach()
 set(musl_compile_options
     -nostdinc "SHELL:-isystem ${CGI_MUSL_INCLUDE_DIR}" "SHELL:-isystem ${compiler_include_dir}"
@@ -96,8 +121,13 @@ target_sources(handler PRIVATE $<TARGET_OBJECTS:cgi_musl>)
 # libc.a, with the compiler's crtbeginS.o/crtendS.o and libgcc. Never
 # -z pack-relative-relocs: musl 1.2.3's rcrt1.o does not apply DT_RELR
 # relocations, and such a program dies with SIGSEGV before main.
+#
+# The static-pie is spelled out as the pieces that GCC's -static-pie hands
+# the linker on x86-64 and arm64: GCC 12's driver for 32-bit ARM ignores
+# -static-pie and links a dynamic program, with an interpreter and GOT
+# relocations that nothing would ever resolve.
 target_link_options(handler PRIVATE
-    -nostdlib -static-pie
+    -nostdlib -static "LINKER:-pie,--no-dynamic-linker,-z,text,--eh-frame-hdr"
     ${CGI_MUSL_LIBRARY_DIR}/rcrt1.o ${CGI_MUSL_LIBRARY_DIR}/crti.o ${compiler_crtbegin})
 
 # Linked by lld where it is installed, for its layout: every page the program
@@ -109,10 +139,17 @@ target_link_options(handler PRIVATE
 # the relocations' write. -z separate-code pads the code to pages of its
 # own, so that no constant is mapped executable. Two page faults fewer a
 # request than GNU ld.
+#
+# GCC looks for ld.lld among its own programs (a cross compiler finds no
+# linker on PATH but TRIPLE-ld), so it is given a folder holding a link of
+# that name with -B.
 find_program(CGI_LLD NAMES ld.lld ld.lld-14)
 if(CGI_LLD)
+    set(linker_dir ${CMAKE_BINARY_DIR}/musl-linker)
+    file(MAKE_DIRECTORY ${linker_dir})
+    file(CREATE_LINK ${CGI_LLD} ${linker_dir}/ld.lld SYMBOLIC)
     target_link_options(handler PRIVATE
-        -fuse-ld=lld -Wl,-z,separate-code -Wl,-z,rodynamic)
+        -B${linker_dir} -fuse-ld=lld -Wl,-z,separate-code -Wl,-z,rodynamic)
 else()
     message(STATUS "lld not found (Debian package lld): the handler is linked by GNU ld, "
         "with two page faults more per request")
