@@ -111,7 +111,8 @@ started=$(date +%s)
 timeout -k 10 1500 "${qemu[@]}" -m 512 -smp 1 -nic none -display none -monitor none \
     -serial stdio -no-reboot -kernel "$kernel" -initrd "$scratch/initramfs.gz" -append "$append" \
     </dev/null 2>&1 | tr -d '\r' | tee "$log"
-echo "qemu ended after $(($(date +%s) - started)) s (its status is not what decides)"
+qemu_status=${PIPESTATUS[0]}
+echo "qemu ended with status $qemu_status after $(($(date +%s) - started)) s (its status is not what decides)"
 
 # The judgment, from the console alone.
 failed=0
