@@ -91,10 +91,11 @@ struct Confinement {
     const char *name;
     Host host;
     int kill_signal;
+    const char *kill_signal_name;
 };
 const Confinement confinements[] = {
-    {"strict mode", Host::none, SIGKILL},
-    {"the filter under a host's filter", Host::allowing_filter, SIGSYS},
+    {"strict mode", Host::none, SIGKILL, "SIGKILL"},
+    {"the filter under a host's filter", Host::allowing_filter, SIGSYS, "SIGSYS"},
 };
 
 #if defined(__x86_64__)
@@ -174,7 +175,7 @@ TEST(Confinement, KillsEveryCallButReadWriteAndExit) {
         }
         std::cout << confinement.name << ": " << killed << " of "
                   << sizeof forbidden_calls / sizeof forbidden_calls[0]
-                  << " forbidden calls killed by " << strsignal(confinement.kill_signal) << "\n";
+                  << " forbidden calls killed by " << confinement.kill_signal_name << "\n";
     }
 }
 
