@@ -100,6 +100,7 @@ confinement /tests/confinement_tests
 memory-limit /tests/handler_process_tests --gtest_filter=*MemoryLimit*:*MemoryRunsOut*
 one-write /tests/one_write /tests/one_write_cases /tests/handler
 page-faults ${typical[*]} /tests/page_faults $runs /tests/handler
+page-faults-fixed ${typical[*]} /tests/page_faults -R $runs /tests/handler
 PLAN
 (cd "$root" && find . -mindepth 1 | busybox cpio -o -H newc -R 0:0 2>/dev/null) | gzip -1 >"$scratch/initramfs.gz"
 echo "initramfs: $(du -h "$scratch/initramfs.gz" | cut -f1)"
@@ -132,19 +133,29 @@ if [ "$ended" -ne "$plan_lines" ]; then
     grep -E '^=== end ' "$log"
     failed=1
 fi
-target_faults=$(sed -n -E 's/^page faults: median ([0-9]+) .*/\1/p' "$log")
+# The page faults of the typical request, by the same measure here. Where
+# the kernel puts the stack and the program moves from run to run, and with
+# it a page fault or two: the x86-64 program's median of 21 runs is 10 in
+# most measurements and 9 in some. The reference it is held to is the median
+# of five times as many runs, which does not move; the figures without
+# address randomization are shown beside.
+median() { sed -n -E "s/^page faults$1: median ([0-9]+) .*/\1/p"; }
+target_faults=$(median "" <"$log")
 if [ -n "$native_faults" ] && [ -z "$panic" ]; then
-    native=$(env -i "${typical[@]}" "$native_faults" "$runs" "$native_handler")
-    echo "x86-64 here: $native"
-    native_median=$(sed -n -E 's/^page faults: median ([0-9]+) .*/\1/p' <<<"$native")
-    if [ -z "$target_faults" ] || [ -z "$native_median" ]; then
-        echo "FAIL: no page-fault figure (on $arch: '${target_faults}', on x86-64: '${native_median}')"
+    for options in "$runs" "-R $runs" "$((runs * 5))"; do
+        # shellcheck disable=SC2086 # the options are words
+        env -i "${typical[@]}" "$native_faults" $options "$native_handler"
+    done >"$scratch/native"
+    sed 's/^/x86-64 here: /' "$scratch/native"
+    reference=$(grep "of $((runs * 5)) runs" "$scratch/native" | median "")
+    if [ -z "$target_faults" ] || [ -z "$reference" ]; then
+        echo "FAIL: no page-fault figure (on $arch: '${target_faults}', on x86-64: '${reference}')"
         failed=1
-    elif [ "$target_faults" -gt "$native_median" ]; then
-        echo "FAIL: $arch takes $target_faults page faults a typical request, more than the x86-64 program's $native_median"
+    elif [ "$target_faults" -gt "$reference" ]; then
+        echo "FAIL: $arch takes $target_faults page faults a typical request, more than the x86-64 program's $reference"
         failed=1
     else
-        echo "page faults a typical request: $arch $target_faults, x86-64 $native_median"
+        echo "page faults a typical request: $arch $target_faults, x86-64 $reference (median of $((runs * 5)) runs)"
     fi
 fi
 
