@@ -66,7 +66,8 @@ if [ -z "$kernel" ] && [ -n "$package" ]; then
         # The kernel alone: the modules are not needed (the kernel has seccomp,
         # the initramfs and the PL011 console built in).
         dpkg-deb --fsys-tarfile "$download"/*.deb | tar -x -C "$cache/$package.partial" ./boot &&
-            mv "$cache/$package.partial" "$cache/$package"
+            mv "$cache/$package.partial" "$cache/$package" &&
+            find "$cache" -mindepth 1 -maxdepth 1 ! -name "$package" -exec rm -rf {} +
     fi
     rm -rf "$download"
     kernel=$(ls "$cache/$package"/boot/vmlinuz-* 2>/dev/null | head -n 1)
