@@ -34,7 +34,7 @@ arm64)
     flavour=arm64
     ;;
 armhf)
-    qemu=(qemu-system-arm -M virt,highmem=off -cpu cortex-a15)
+    qemu=(qemu-system-arm -M 'virt,highmem=off' -cpu cortex-a15)
     flavour=armmp
     ;;
 *)
