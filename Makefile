@@ -26,7 +26,7 @@ release:
 	cmake --build build-$(ARCH) -j $(JOBS) --target handler cgi
 
 test:
-	bash scripts/install-deps.sh test release-arm64 release-armhf deb-arm64 deb-armhf
+	bash scripts/install-deps.sh test release-arm64 release-armhf deb-arm64 deb-armhf kernel
 	cmake -S . -B $(BUILD_DIR) -DCGI_TEST_VARIANTS=ON
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)

@@ -2,7 +2,7 @@
 # install-deps.sh GOAL...
 # Installs, from Debian's packages, whatever the named goals need and this
 # machine lacks; uses sudo when not root. Goals: build, serve, test, fuzz,
-# bench, deb, and release-ARCH for the release program of a Debian
+# bench, deb, kernel, and release-ARCH for the release program of a Debian
 # architecture (amd64, arm64, armhf): this machine's own, or cross-built,
 # with the target's compiler, binutils and musl, and qemu-user to run it;
 # deb-ARCH for the Debian packages of ARCH.
@@ -42,6 +42,10 @@ packages_for() {
     deb-*) echo "$(release_packages "${1#deb-}") debhelper lintian crossbuild-essential-${1#deb-} busybox curl" ;;
     bench) echo "g++ cmake make musl-tools lld valgrind lighttpd wrk curl time linux-perf" ;;
     release-*) release_packages "${1#release-}" ;;
+    # The runs on arm64's and armhf's own kernels: qemu-system, GoogleTest of
+    # each target for its static test programs, busybox's cpio for the
+    # initramfs (the kernels themselves are fetched by the tests, not installed).
+    kernel) echo "$(release_packages arm64) $(release_packages armhf) qemu-system-arm busybox libgtest-dev:arm64 libgtest-dev:armhf" ;;
     dpkg-dev) echo "dpkg-dev" ;;
     *)
         echo "install-deps.sh: unknown goal '$1'" >&2
