@@ -29,6 +29,25 @@
 #define CGI_NORETURN __attribute__((noreturn))
 #endif
 
+/* The request time is a 64-bit time_t on every target, so that it outlives
+ * 2038 and `struct cgi_request` has the library's layout in every caller. A
+ * 32-bit glibc gives that only with -D_TIME_BITS=64 -D_FILE_OFFSET_BITS=64,
+ * which `pkg-config --cflags cgi` and the CMake package's cgi::cgi pass on;
+ * a caller compiled without them stops here. */
+#define CGI_TIME_BITS_MESSAGE                                                                      \
+    "cgi.h: time_t must have 64 bits: compile with -D_TIME_BITS=64 -D_FILE_OFFSET_BITS=64 "        \
+    "(pkg-config --cflags cgi)"
+#if defined(__cplusplus) && __cplusplus >= 201103L
+static_assert(sizeof(time_t) == 8, CGI_TIME_BITS_MESSAGE);
+#elif !defined(__cplusplus) && defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L
+_Static_assert(sizeof(time_t) == 8, CGI_TIME_BITS_MESSAGE);
+#else
+/* Before C11 and C++11: an array of negative size when time_t is short. */
+typedef char cgi_time_t_must_have_64_bits_compile_with_D_TIME_BITS_64_D_FILE_OFFSET_BITS_64
+    [sizeof(time_t) == 8 ? 1 : -1];
+#endif
+#undef CGI_TIME_BITS_MESSAGE
+
 #ifdef __cplusplus
 extern "C" {
 #endif

@@ -15,16 +15,28 @@
 
 namespace {
 
+// What the one policy below needs of each architecture: the audit value the
+// kernel gives its calls (a call of any other architecture or ABI carries
+// another: i386's on x86-64, 32-bit ARM's on arm64, and is killed), and its
+// call numbers, from the C library's headers. Strict mode allows read,
+// write, exit and rt_sigreturn on each of these: the kernel's list of the
+// calls it allows (mode1_syscalls) takes its numbers from
+// asm-generic/seccomp.h, __NR_read, __NR_write, __NR_exit and
+// __NR_rt_sigreturn, and only 32-bit x86 names sigreturn instead; so on
+// 32-bit ARM it is rt_sigreturn (173), never sigreturn (119).
 #if defined(__x86_64__)
 #define CONFINEMENT_ARCH AUDIT_ARCH_X86_64
+// x32 calls come with the x86-64 architecture and this bit in their number.
+#define CONFINEMENT_OTHER_ABI_BIT 0x40000000U
 #elif defined(__aarch64__)
 #define CONFINEMENT_ARCH AUDIT_ARCH_AARCH64
+#elif defined(__arm__) && defined(__ARM_EABI__)
+// A kernel that takes filters has no old-ABI entry (OABI_COMPAT excludes
+// them), so every call made here is an EABI call.
+#define CONFINEMENT_ARCH AUDIT_ARCH_ARM
 #endif
 
 #if defined(CONFINEMENT_ARCH)
-// x32 calls come with the x86-64 architecture and this bit in their number.
-const unsigned x32_call_bit = 0x40000000;
-
 // Each allowed call jumps over the ones after it and the kill to the allow.
 #define ALLOW_CALL(number, calls_after)                                                            \
     BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, (number), (calls_after) + 1, 0)
@@ -36,8 +48,8 @@ const struct sock_filter strict_policy[] = {
     BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, CONFINEMENT_ARCH, 1, 0),
     BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_KILL_PROCESS),
     BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, nr)),
-#if defined(__x86_64__)
-    BPF_JUMP(BPF_JMP | BPF_JGE | BPF_K, x32_call_bit, 4, 0),
+#if defined(CONFINEMENT_OTHER_ABI_BIT)
+    BPF_JUMP(BPF_JMP | BPF_JGE | BPF_K, CONFINEMENT_OTHER_ABI_BIT, 4, 0),
 #endif
     ALLOW_CALL(__NR_read, 3),
     ALLOW_CALL(__NR_write, 2),

@@ -36,9 +36,11 @@ void protect_relro(void) {
         if (headers[i].p_type != PT_GNU_RELRO) {
             continue;
         }
-        // Only whole pages: the linker ends the region on a page boundary, and
-        // a partial last page holds data that is still written.
-        const uintptr_t start = (bias + headers[i].p_vaddr) & ~(page - 1);
+        // Only whole pages: the linker pads the region to its common page
+        // size, and a page it shares with other data at either end holds
+        // data that is still written, or code (arm64's linking pads to 64
+        // KiB, so that every page size of its kernels finds whole pages).
+        const uintptr_t start = (bias + headers[i].p_vaddr + page - 1) & ~(page - 1);
         const uintptr_t end = (bias + headers[i].p_vaddr + headers[i].p_memsz) & ~(page - 1);
         if (end > start) {
             mprotect(reinterpret_cast<void *>(start), end - start, PROT_READ);

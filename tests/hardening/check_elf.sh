@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# check_elf.sh BINARY FUNCTION [LIBC]
+# check_elf.sh BINARY FUNCTION [LIBC] [LINK]
 # Fails unless BINARY is position-independent, has full RELRO with immediate
 # binding and a non-executable stack, calls fortified functions, and guards
 # FUNCTION (one of its own with a local array) with a stack canary.
@@ -7,10 +7,15 @@
 # fortified calls are not required of a musl program; instead it must hold
 # nothing of the C++ runtime (libstdc++, libsupc++), being a C-library-only
 # program.
+# LINK is static (the default: a static-pie, with no interpreter, no shared
+# library and only relative relocations, which it applies itself) or dynamic.
+# BINARY may be of any architecture: readelf reads them all, and its code is
+# read by the target's own objdump.
 set -uo pipefail
 binary=$1
 function=$2
 libc=${3:-glibc}
+link=${4:-static}
 missing=0
 
 lack() {
@@ -22,6 +27,28 @@ header=$(readelf -hW "$binary") || exit 2
 segments=$(readelf -lW "$binary")
 dynamic=$(readelf -dW "$binary")
 symbols=$(readelf -sW "$binary")
+relocations=$(readelf -rW "$binary")
+
+# The disassembler: the target's binutils (TRIPLE-objdump, beside its cross
+# compiler), or an objdump that reads every architecture (binutils-multiarch).
+machine=$(sed -n 's/^ *Machine: *//p' <<<"$header")
+case $machine in
+*AArch64*) objdumps="aarch64-linux-gnu-objdump objdump" ;;
+ARM) objdumps="arm-linux-gnueabihf-objdump objdump" ;;
+*) objdumps="objdump" ;;
+esac
+objdump=
+for candidate in $objdumps; do
+    if command -v "$candidate" >/dev/null &&
+        "$candidate" -f "$binary" 2>/dev/null | grep -q -E 'architecture: [^U]'; then
+        objdump=$candidate
+        break
+    fi
+done
+[ -n "$objdump" ] || {
+    echo "$binary: no objdump here reads its code ($machine): install binutils-multiarch or the target's binutils"
+    exit 2
+}
 
 grep -q -E 'Type:[[:space:]]+DYN' <<<"$header" || lack "position-independent executable (ELF type is not DYN)"
 grep -q -E 'FLAGS_1.*\bPIE\b' <<<"$dynamic" || lack "PIE flag in the dynamic section"
@@ -43,17 +70,36 @@ else
     grep -q -E ' __[a-z]+_chk(@|$)' <<<"$(grep -v __stack_chk <<<"$symbols")" ||
         lack "fortified calls (_FORTIFY_SOURCE): no __*_chk function"
 fi
-canary=$(objdump -d -C --no-show-raw-insn "$binary" 2>/dev/null |
+# The canary's check calls __stack_chk_fail from the function on every
+# architecture; x86-64 also shows the canary's load from %fs:0x28.
+canary=$("$objdump" -d -C --no-show-raw-insn "$binary" 2>/dev/null |
     awk -v name="$function" 'index($0, "<" name ">:") || index($0, "<" name "(") { inside = 1; next }
-        inside && /^$/ { inside = 0 } inside && /%fs:0x28/ { found++ } END { print found + 0 }')
-[ "$canary" -gt 0 ] || lack "stack protector: $function reads no canary from %fs:0x28"
+        inside && /^$/ { inside = 0 }
+        inside && (/%fs:0x28/ || /<__stack_chk_fail(@[^>]*)?>/) { found++ } END { print found + 0 }')
+[ "$canary" -gt 0 ] || lack "stack protector: $function neither reads the canary nor calls __stack_chk_fail"
+
+if [ "$link" = static ]; then
+    interpreter=$(grep -E '^[[:space:]]*INTERP' <<<"$segments")
+    [ -z "$interpreter" ] || lack "a static-pie: it has an interpreter (INTERP: $(sed -n 's/.*interpreter: \(.*\)\]/\1/p' <<<"$segments"))"
+    needed=$(grep -E '\(NEEDED\)' <<<"$dynamic")
+    [ -z "$needed" ] || lack "a static-pie: it needs shared libraries: $(sed -n 's/.*\[\(.*\)\]/\1/p' <<<"$needed" | tr '\n' ' ')"
+    # A static program resolves nothing by name: its relocations add the
+    # load address (RELATIVE), or call its own resolvers (glibc's IRELATIVE).
+    others=$(awk '/^ *[0-9a-f]+ +[0-9a-f]+ +R_/ && $3 !~ /_(I?RELATIVE)$/ { print $3 }' <<<"$relocations" | sort | uniq -c)
+    [ -z "$others" ] || lack "a static-pie: relocations other than relative ones:$(tr -s ' \n' ' ' <<<"$others")"
+fi
 
 if [ "$missing" -gt 0 ]; then
     echo "$binary: $missing hardening properties missing"
     exit 1
 fi
+summary="PIE, full RELRO, BIND_NOW, NX stack"
 if [ "$libc" = musl ]; then
-    echo "$binary: PIE, full RELRO, BIND_NOW, NX stack, stack canary, no C++ runtime (musl)"
+    summary="$summary, stack canary, no C++ runtime (musl)"
 else
-    echo "$binary: PIE, full RELRO, BIND_NOW, NX stack, fortified calls, stack canary"
+    summary="$summary, fortified calls, stack canary"
 fi
+if [ "$link" = static ]; then
+    summary="$summary; static-pie: no interpreter, no shared library, relative relocations only"
+fi
+echo "$binary ($machine): $summary"
