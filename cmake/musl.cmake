@@ -10,8 +10,9 @@
 #
 # Only the handler: the installed libcgi.a, the tests and the sanitizer,
 # valgrind and fuzz builds stay on the system's glibc. -DCGI_LIBC=glibc
-# builds the handler against glibc as well, and configure falls back to it
-# when musl is not installed (Debian package musl-tools).
+# builds the handler against glibc as well, and a native configure falls
+# back to it when musl is not installed (Debian package musl-tools); a cross
+# build (cmake/toolchains/) stops instead.
 #
 # Sets CGI_HANDLER_LIBC to the C library the handler is built against.
 

@@ -52,6 +52,7 @@ cases=(
     "C99 with pkg-config's flags|$triple-gcc -std=c99 $pc_flags"
     "C11 with pkg-config's flags|$triple-gcc -std=c11 $pc_flags"
     "C11 with pkg-config's flags and the caller's own -D_FILE_OFFSET_BITS=64|$triple-gcc -std=c11 -D_FILE_OFFSET_BITS=64 $pc_flags"
+    "C11 with pkg-config's flags and the caller's own 64-bit time|$triple-gcc -std=c11 -D_TIME_BITS=64 -D_FILE_OFFSET_BITS=64 $pc_flags"
     "C++17 with pkg-config's flags|$triple-g++ -x c++ -std=c++17 $pc_flags"
 )
 for row in "${cases[@]}"; do
