@@ -32,7 +32,7 @@ packages_for() {
     case $1 in
     build) echo "g++ cmake make musl-tools lld" ;;
     serve) echo "g++ cmake make musl-tools lld lighttpd curl" ;;
-    test) echo "g++ cmake make musl-tools lld libgtest-dev lighttpd curl wrk valgrind binutils clang libclang-rt-14-dev apache2-bin nginx fcgiwrap busybox strace util-linux pkg-config groff-base man-db dpkg-dev debhelper lintian chromium chromium-driver python3-selenium" ;;
+    test) echo "g++ cmake make musl-tools lld libgtest-dev libgtest-dev:arm64 libgtest-dev:armhf lighttpd curl wrk valgrind binutils clang libclang-rt-14-dev apache2-bin nginx fcgiwrap busybox strace util-linux pkg-config groff-base man-db dpkg-dev debhelper lintian chromium chromium-driver python3-selenium" ;;
     fuzz) echo "cmake make clang libclang-rt-14-dev" ;;
     deb) echo "g++ cmake make musl-tools lld libgtest-dev pkg-config dpkg-dev debhelper lintian" ;;
     # A cross package build: the release program's tools, and the compilers

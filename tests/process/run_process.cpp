@@ -1,5 +1,7 @@
 #include "run_process.h"
 
+#include "../recorded_requests.h"
+
 #include <cerrno>
 #include <cstdint>
 #include <chrono>
@@ -27,6 +29,7 @@ std::vector<char *> as_argv(std::vector<std::string> &texts) {
 } // namespace
 
 ProcessResult run_process(const std::string &program, const ProcessOptions &options) {
+    record_request(options.environment);
     ProcessResult result;
     int output_pipe[2];
     int input_pipe[2];

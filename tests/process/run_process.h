@@ -2,6 +2,8 @@
 // everything it writes on standard output. When CGI_TEST_WRAPPER is set in the
 // test's own environment (for example to "/usr/bin/valgrind -q"), the program
 // runs under that command; the wrapper must be given as an absolute path.
+// When CGI_TEST_RECORD is set, each run's environment is recorded as a
+// request (tests/recorded_requests.h).
 #ifndef TESTS_PROCESS_RUN_PROCESS_H
 #define TESTS_PROCESS_RUN_PROCESS_H
 

@@ -26,6 +26,7 @@ void read_with_query(const std::string *query) {
     unsetenv("SCRIPT_NAME");
     unsetenv("REMOTE_ADDR");
     set_or_unset("QUERY_STRING", query);
+    record_environment();
     cgi_prepare_request();
     EXPECT_EQ(cgi_request.params, nullptr) << "after cgi_prepare_request()";
     cgi_decode_request();
@@ -37,7 +38,7 @@ TEST(ReadRequest, CapturesTheFourVariablesAndTheTime) {
     setenv("REMOTE_ADDR", "127.0.0.1", 1);
     setenv("QUERY_STRING", "a=1&b=2", 1);
     const time_t before = time(nullptr);
-    cgi_read_request();
+    read_request();
     const time_t after = time(nullptr);
     EXPECT_STREQ(cgi_request.server_name, "example.test");
     EXPECT_STREQ(cgi_request.script_name, "/cgi-bin/handler");
@@ -73,7 +74,7 @@ TEST(ReadRequest, CutsEachVariableOneBelowItsBuffer) {
         for (int v = 0; v < 3; ++v) {
             SCOPED_TRACE(std::string(variables[v]) + " of " + std::to_string(c.length) + " bytes");
             setenv(variables[v], value.c_str(), 1);
-            cgi_read_request();
+            read_request();
             EXPECT_EQ(std::string(fields[v]), value.substr(0, c.kept));
             unsetenv(variables[v]);
         }
