@@ -1,12 +1,20 @@
 #!/usr/bin/env bash
-# build-deb.sh OUT_DIR
+# build-deb.sh OUT_DIR [LOG]
 # Builds the Debian binary packages (cgi-handler and libcgi-handler-dev) from
-# this source tree with dpkg-buildpackage and debhelper, and copies them into
-# OUT_DIR. The version is the CMake project's, written into the changelog of
-# a copy of the tree, so that it is set in CMakeLists.txt alone. The package
-# build runs the test suite unless DEB_BUILD_OPTIONS has nocheck.
+# this source tree with dpkg-buildpackage and debhelper, copies them into
+# OUT_DIR and prints their paths, one a line, on standard output. The version
+# is the CMake project's, written into the changelog of a copy of the tree, so
+# that it is set in CMakeLists.txt alone. The package build runs the test
+# suite unless DEB_BUILD_OPTIONS has nocheck.
+# dpkg-buildpackage's whole output goes to LOG (default
+# OUT_DIR/dpkg-buildpackage.log), which outlives the scratch copy of the tree;
+# when the build fails, its last lines go to standard error, where a caller
+# that reads the package list from standard output still shows them.
 set -euo pipefail
 out=$(mkdir -p "$1" && cd "$1" && pwd)
+log=${2:-$out/dpkg-buildpackage.log}
+mkdir -p "$(dirname "$log")"
+log=$(cd "$(dirname "$log")" && pwd)/$(basename "$log")
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 version=$(sed -n -E 's/^project\([a-z_]+ VERSION ([0-9.]+).*/\1/p' "$root/CMakeLists.txt")
@@ -27,13 +35,13 @@ cgi-handler ($version) unstable; urgency=medium
  -- $maintainer  $(date -R)
 CHANGELOG
 
-(cd "$tree" && dpkg-buildpackage -b -us -uc) >"$work/build.log" 2>&1 || {
-    tail -n 40 "$work/build.log"
-    echo "build-deb.sh: dpkg-buildpackage failed; the whole log was $work/build.log" >&2
+(cd "$tree" && dpkg-buildpackage -b -us -uc) >"$log" 2>&1 || {
+    tail -n 40 "$log" | sed 's/^/  dpkg-buildpackage: /' >&2
+    echo "build-deb.sh: dpkg-buildpackage failed; its whole log is $log" >&2
     exit 1
 }
 # The test suite's closing line, when the package build ran it.
-grep -E '^[0-9]+% tests passed' "$work/build.log" | sed 's/^/package build: /' >&2 || true
+grep -E '^[0-9]+% tests passed' "$log" | sed 's/^/package build: /' >&2 || true
 arch=$(dpkg --print-architecture)
 for package in cgi-handler libcgi-handler-dev; do
     cp "$work/${package}_${version}_${arch}.deb" "$out/"

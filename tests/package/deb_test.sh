@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# deb_test.sh
+# deb_test.sh [LOG]
 # Builds the Debian packages from the source tree (without running the test
 # suite inside the package build, since this is part of it), checks them
 # with lintian and their file lists with dpkg-deb -c, extracts them into a
 # temporary folder, runs the extracted program as a CGI program, and builds
 # the C consumer against the extracted developer package with pkg-config.
 # Exits 77 (skipped) when the Debian packaging tools are not installed.
+# dpkg-buildpackage's whole log is kept in LOG (default
+# ./dpkg-buildpackage.log), out of the scratch folder this test removes.
 set -uo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(cd "$here/../.." && pwd)
@@ -23,7 +25,12 @@ fail() {
     failed=$((failed + 1))
 }
 
-DEB_BUILD_OPTIONS=nocheck bash "$root/scripts/build-deb.sh" "$scratch/dist" >"$scratch/debs" || exit 1
+log=${1:-$PWD/dpkg-buildpackage.log}
+# The package list comes on standard output; a failure's reason on standard error.
+if ! DEB_BUILD_OPTIONS=nocheck bash "$root/scripts/build-deb.sh" "$scratch/dist" "$log" >"$scratch/debs"; then
+    echo "FAIL: the package build failed (its last lines above); its whole log is $log"
+    exit 1
+fi
 mapfile -t debs <"$scratch/debs"
 program_deb=$(grep '/cgi-handler_' "$scratch/debs")
 dev_deb=$(grep '/libcgi-handler-dev_' "$scratch/debs")
