@@ -2,17 +2,18 @@
 # install-deps.sh GOAL...
 # Installs, from Debian's packages, whatever the named goals need and this
 # machine lacks; uses sudo when not root. Goals: build, serve, test, fuzz,
-# bench, deb.
+# bench, deb, fresh-check.
 set -euo pipefail
 
 packages_for() {
     case $1 in
     build) echo "g++ cmake make musl-tools lld" ;;
     serve) echo "g++ cmake make musl-tools lld lighttpd curl" ;;
-    test) echo "g++ cmake make musl-tools lld libgtest-dev lighttpd curl wrk valgrind binutils clang libclang-rt-14-dev apache2 nginx fcgiwrap busybox strace util-linux pkg-config groff-base man-db dpkg-dev debhelper lintian chromium chromium-driver python3-selenium" ;;
+    test) echo "g++ cmake make musl-tools lld libgtest-dev lighttpd curl wrk valgrind binutils clang libclang-rt-14-dev apache2 nginx fcgiwrap busybox strace util-linux pkg-config groff-base man-db build-essential dpkg-dev debhelper lintian chromium chromium-driver python3-selenium" ;;
     fuzz) echo "cmake make clang libclang-rt-14-dev" ;;
-    deb) echo "g++ cmake make musl-tools lld libgtest-dev pkg-config dpkg-dev debhelper lintian" ;;
+    deb) echo "g++ cmake make musl-tools lld libgtest-dev pkg-config build-essential dpkg-dev debhelper lintian" ;;
     bench) echo "g++ cmake make musl-tools lld valgrind lighttpd wrk curl time linux-perf" ;;
+    fresh-check) echo "mmdebstrap git util-linux" ;;
     *)
         echo "install-deps.sh: unknown goal '$1'" >&2
         return 1
