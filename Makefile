@@ -6,7 +6,9 @@ JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 FUZZ_BUILD_DIR ?= build-fuzz
 
-.PHONY: build test serve fuzz bench deb clean
+COMMIT ?= HEAD
+
+.PHONY: build test serve fuzz bench deb fresh-check clean
 
 build:
 	bash scripts/install-deps.sh build
@@ -51,6 +53,11 @@ bench:
 deb:
 	bash scripts/install-deps.sh deb
 	bash scripts/build-deb.sh dist
+
+# `make test` and `make serve` on a minimal Debian 12 made by mmdebstrap,
+# from a clone of COMMIT; some ten minutes or more, as root (through sudo).
+fresh-check:
+	bash scripts/fresh-check.sh $(COMMIT)
 
 clean:
 	rm -rf $(BUILD_DIR) $(FUZZ_BUILD_DIR) dist
