@@ -51,9 +51,22 @@ duration() { echo "$(($1 / 60)) min $(($1 % 60)) s"; }
 say() { echo "fresh-check: $*"; }
 started=$(date +%s)
 
-rootfs=$(mktemp -d "${TMPDIR:-/tmp}/fresh-check.XXXXXX")
+# As the kernel names it in /proc/PID/root, links resolved.
+rootfs=$(realpath "$(mktemp -d "${TMPDIR:-/tmp}/fresh-check.XXXXXX")")
 serve_pid=
+step_pid=
 failures=()
+
+# Runs a long step in the background and waits for it, so that INT and TERM
+# reach the traps at once rather than when the step is over.
+run_step() {
+    local status=0
+    "$@" &
+    step_pid=$!
+    wait "$step_pid" || status=$?
+    step_pid=
+    return $status
+}
 
 # The PIDs of the processes whose root is the fresh root: whatever runs in it.
 pids_in_root() {
@@ -106,6 +119,10 @@ cleanup() {
     local left target
     mapfile -t left < <(pids_in_root)
     stop_pids "${left[@]}"
+    if [ -n "$step_pid" ]; then
+        kill -TERM "$step_pid" 2>/dev/null
+        wait "$step_pid" 2>/dev/null
+    fi
     for target in dev sys proc; do
         if mountpoint -q "$rootfs/$target"; then
             umount -R "$rootfs/$target" 2>/dev/null || umount -R -l "$rootfs/$target"
@@ -136,7 +153,7 @@ mapfile -t sources < <(
 )
 say "commit $(git_repo log -1 --format='%h %s' "$commit")"
 say "making a minimal Debian 12 root in $rootfs"
-if ! mmdebstrap --variant=minbase --include=git,make,ca-certificates,sudo bookworm "$rootfs" "${sources[@]}" \
+if ! run_step mmdebstrap --variant=minbase --include=git,make,ca-certificates,sudo bookworm "$rootfs" "${sources[@]}" \
     >"$logs/mmdebstrap.log" 2>&1; then
     tail -n 20 "$logs/mmdebstrap.log" >&2
     say "FAILED: mmdebstrap could not make the root (log: $logs/mmdebstrap.log)"
@@ -165,7 +182,7 @@ in_root() {
 say "make test (its output: $logs/make-test.log)"
 test_started=$(date +%s)
 test_status=0
-in_root bash -c "cd /root && git clone --quiet --branch fresh-check /srv/handler.git handler && cd handler && make test" \
+run_step in_root bash -c "cd /root && git clone --quiet --branch fresh-check /srv/handler.git handler && cd handler && make test" \
     >"$logs/make-test.log" 2>&1 || test_status=$?
 test_time=$(seconds_since "$test_started")
 closing=$(grep -E '^[0-9]+% tests passed' "$logs/make-test.log" | tail -n 1 || true)
