@@ -36,8 +36,11 @@ cgi-handler ($version) unstable; urgency=medium
 CHANGELOG
 
 (cd "$tree" && dpkg-buildpackage -b -us -uc) >"$log" 2>&1 || {
-    tail -n 40 "$log" | sed 's/^/  dpkg-buildpackage: /' >&2
-    echo "build-deb.sh: dpkg-buildpackage failed; its whole log is $log" >&2
+    {
+        echo "build-deb.sh: dpkg-buildpackage failed; the last lines of its log:"
+        tail -n 40 "$log" | sed 's/^/    /'
+        echo "build-deb.sh: its whole log is $log"
+    } >&2
     exit 1
 }
 # The test suite's closing line, when the package build ran it.
