@@ -10,7 +10,8 @@ FUZZ_BUILD_DIR ?= build-fuzz
 NATIVE_ARCH := $(shell dpkg --print-architecture 2>/dev/null)
 ARCH ?= $(NATIVE_ARCH)
 
-.PHONY: build test serve fuzz bench deb clean release
+COMMIT ?= HEAD
+.PHONY: build test serve fuzz bench deb fresh-check clean release
 
 build:
 	bash scripts/install-deps.sh build
@@ -64,6 +65,11 @@ deb:
 	bash scripts/install-deps.sh deb-$(ARCH)
 	bash scripts/build-deb.sh dist $(ARCH)
 
+# `make test` and `make serve` on a minimal Debian 12 made by mmdebstrap,
+# from a clone of COMMIT; some ten minutes or more, as root (through sudo).
+fresh-check:
+	bash scripts/fresh-check.sh $(COMMIT)
+
 clean:
 	rm -rf $(BUILD_DIR) $(FUZZ_BUILD_DIR) dist build-amd64 build-arm64 build-armhf
 
@@ -86,5 +92,6 @@ help:
 	@echo 'make release  build the release program and libcgi.a for ARCH (amd64, arm64, armhf) into build-ARCH'
 	@echo 'make fuzz      run every fuzz target for $$FUZZ_SECONDS (default 60) each'
 	@echo 'make bench     time the program against its variants and floors; writes bench/RESULTS.md'
-	@echo 'make deb       build the Debian packages into dist/'
+	@echo 'make deb      build the Debian packages for ARCH into dist/'
+	@echo 'make fresh-check  make test and make serve on a minimal Debian 12 root (COMMIT=..., default HEAD)'
 	@echo 'make clean     remove the build folders and dist/'

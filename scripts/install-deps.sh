@@ -2,7 +2,7 @@
 # install-deps.sh GOAL...
 # Installs, from Debian's packages, whatever the named goals need and this
 # machine lacks; uses sudo when not root. Goals: build, serve, test, fuzz,
-# bench, deb, kernel, and release-ARCH for the release program of a Debian
+# bench, deb, fresh-check, kernel, and release-ARCH for the release program of a Debian
 # architecture (amd64, arm64, armhf): this machine's own, or cross-built,
 # with the target's compiler, binutils and musl, and qemu-user to run it;
 # deb-ARCH for the Debian packages of ARCH.
@@ -32,15 +32,16 @@ packages_for() {
     case $1 in
     build) echo "g++ cmake make musl-tools lld" ;;
     serve) echo "g++ cmake make musl-tools lld lighttpd curl" ;;
-    test) echo "g++ cmake make musl-tools lld libgtest-dev libgtest-dev:arm64 libgtest-dev:armhf lighttpd curl wrk valgrind binutils clang libclang-rt-14-dev apache2-bin nginx fcgiwrap busybox strace util-linux pkg-config groff-base man-db dpkg-dev debhelper lintian chromium chromium-driver python3-selenium" ;;
+    test) echo "g++ cmake make musl-tools lld libgtest-dev libgtest-dev:arm64 libgtest-dev:armhf lighttpd curl wrk valgrind binutils clang libclang-rt-14-dev apache2-bin nginx fcgiwrap busybox strace util-linux pkg-config groff-base man-db build-essential dpkg-dev debhelper lintian chromium chromium-driver python3-selenium" ;;
     fuzz) echo "cmake make clang libclang-rt-14-dev" ;;
-    deb) echo "g++ cmake make musl-tools lld libgtest-dev pkg-config dpkg-dev debhelper lintian" ;;
+    deb) echo "g++ cmake make musl-tools lld libgtest-dev pkg-config build-essential dpkg-dev debhelper lintian" ;;
     # A cross package build: the release program's tools, and the compilers
     # as Debian's cross builds expect them; busybox httpd serves the packaged
     # program in the package test.
     deb-"$native_arch") packages_for deb ;;
-    deb-*) echo "$(release_packages "${1#deb-}") debhelper lintian crossbuild-essential-${1#deb-} busybox curl" ;;
+    deb-*) echo "$(release_packages "${1#deb-}") build-essential debhelper lintian crossbuild-essential-${1#deb-} busybox curl" ;;
     bench) echo "g++ cmake make musl-tools lld valgrind lighttpd wrk curl time linux-perf" ;;
+    fresh-check) echo "mmdebstrap git util-linux" ;;
     release-*) release_packages "${1#release-}" ;;
     # The runs on arm64's and armhf's own kernels: qemu-system, GoogleTest of
     # each target for its static test programs, busybox's cpio for the

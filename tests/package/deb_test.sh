@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# deb_test.sh [ARCH]
+# deb_test.sh [ARCH [LOG]]
 # Builds the Debian packages for Debian architecture ARCH (default: this
 # machine's; another is cross-built) from the source tree, without running
 # the test suite inside the package build, since this is part of it; checks
@@ -9,6 +9,8 @@
 # architecture's program through qemu-user, which binfmt_misc starts for the
 # kernel's exec), and builds the C consumer against the extracted developer
 # package with pkg-config. Exits 77 (skipped) when a tool is missing.
+# dpkg-buildpackage's whole log is kept in LOG (default
+# ./dpkg-buildpackage.log), out of the scratch folder this test removes.
 set -uo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(cd "$here/../.." && pwd)
@@ -38,7 +40,12 @@ fail() {
     failed=$((failed + 1))
 }
 
-DEB_BUILD_OPTIONS=nocheck bash "$root/scripts/build-deb.sh" "$scratch/dist" "$arch" >"$scratch/debs" || exit 1
+log=${2:-$PWD/dpkg-buildpackage.log}
+# The package list comes on standard output; a failure's reason on standard error.
+if ! DEB_BUILD_OPTIONS=nocheck bash "$root/scripts/build-deb.sh" "$scratch/dist" "$arch" "$log" >"$scratch/debs"; then
+    echo "FAIL: the package build failed (its last lines above); its whole log is $log"
+    exit 1
+fi
 mapfile -t debs <"$scratch/debs"
 program_deb=$(grep '/cgi-handler_' "$scratch/debs")
 dev_deb=$(grep '/libcgi-handler-dev_' "$scratch/debs")
